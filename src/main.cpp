@@ -1,0 +1,160 @@
+// hexfold FIRMWARE_FILENAME OUTPUTFILE: record lines of hexadecimal text in,
+// a 4-byte little-endian length header and the decoded bytes out.
+#include "record_line.hpp"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+enum ExitStatus : int {
+    kSuccess = 0,
+    kUsage = 1,
+    kSourceNotOpened = 2,
+    kTargetNotOpened = 3,
+    kBadLine = 4,
+    kSourceNotRead = 5,
+    kTargetNotWritten = 6,
+    kTargetTooLarge = 7,
+};
+
+// Callers and scripts match these byte for byte; each names one path.
+constexpr const char *kSourceOpenMessage = "Error : can't open Zintar source file '%s' .\n";
+constexpr const char *kSameFileMessage = "Error : Zintar target file '%s' is the source file .\n";
+constexpr const char *kTargetOpenMessage = "Error : can't open Zintar target file '%s' .\n";
+constexpr const char *kBadLineMessage = "Error : Bad target file '%s' - line doesn't start with ':' .\n";
+constexpr const char *kSourceReadMessage = "Error : can't read Zintar source file '%s' .\n";
+constexpr const char *kTargetWriteMessage = "Error : can't write Zintar target file '%s' .\n";
+constexpr const char *kTooLargeMessage = "Error : Zintar target file '%s' is too large .\n";
+
+constexpr long kHeaderSize = 4;
+
+// Larger than the default so that a stream costs one system call per
+// 64 KiB rather than per 4 KiB; fixed, so memory does not grow with the file.
+constexpr std::size_t kStreamBufferSize = 64 * 1024;
+
+// Prints the one line that a failure gets and hands its status back, so that
+// each failure is reported where it is found. The path goes through %s, so a
+// path holding '%' is printed as it stands.
+int Fail(int status, const char *message, const char *path)
+{
+    (void)std::printf(message, path);
+    return status;
+}
+
+// fopen("r") succeeds on a directory on Linux, and only the first read fails.
+bool IsDirectory(std::FILE *stream)
+{
+    struct stat info {};
+    return fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Opening the source itself with "wb" would wipe it before it is read. Only
+// regular files are compared: devices such as /dev/null may serve as both.
+bool IsSameRegularFile(std::FILE *source, const char *target_path)
+{
+    struct stat source_info {};
+    struct stat target_info {};
+    if (fstat(fileno(source), &source_info) != 0 || stat(target_path, &target_info) != 0) {
+        return false;
+    }
+    return S_ISREG(source_info.st_mode) && S_ISREG(target_info.st_mode) &&
+           source_info.st_dev == target_info.st_dev && source_info.st_ino == target_info.st_ino;
+}
+
+// A failed seek is also how a pipe or a terminal as target shows itself.
+bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
+{
+    const std::array<std::uint8_t, kHeaderSize> header = {
+        static_cast<std::uint8_t>(total),
+        static_cast<std::uint8_t>(total >> 8U),
+        static_cast<std::uint8_t>(total >> 16U),
+        static_cast<std::uint8_t>(total >> 24U),
+    };
+    return std::fseek(target, 0, SEEK_SET) == 0 &&
+           std::fwrite(header.data(), 1, header.size(), target) == header.size();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc != 3) {
+        (void)std::puts("usage : hexfold <FIRMWARE_FILENAME> <OUTPUTFILE>");
+        return kUsage;
+    }
+    const char *source_path = argv[1];
+    const char *target_path = argv[2];
+
+    // Open: nothing.
+    std::FILE *source = std::fopen(source_path, "r");
+    if (source == nullptr) {
+        return Fail(kSourceNotOpened, kSourceOpenMessage, source_path);
+    }
+    // Open: source.
+    if (IsDirectory(source)) {
+        (void)std::fclose(source);
+        return Fail(kSourceNotOpened, kSourceOpenMessage, source_path);
+    }
+    if (IsSameRegularFile(source, target_path)) {
+        (void)std::fclose(source);
+        return Fail(kTargetNotOpened, kSameFileMessage,
+                    target_path);
+    }
+    std::FILE *target = std::fopen(target_path, "wb");
+    if (target == nullptr) {
+        (void)std::fclose(source);
+        return Fail(kTargetNotOpened, kTargetOpenMessage, target_path);
+    }
+
+    // Open: source, target. From here every path closes both, source first.
+    std::array<char, kStreamBufferSize> source_stream_buffer{};
+    std::array<char, kStreamBufferSize> target_stream_buffer{};
+    // Should either call fail, the stream keeps its default buffer.
+    (void)std::setvbuf(source, source_stream_buffer.data(), _IOFBF, source_stream_buffer.size());
+    (void)std::setvbuf(target, target_stream_buffer.data(), _IOFBF, target_stream_buffer.size());
+
+    int status = kSuccess;
+    if (std::fseek(target, kHeaderSize, SEEK_SET) != 0) {
+        status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+    }
+
+    LineBuffer line{};
+    ByteBuffer bytes{};
+    std::uint32_t total = 0;
+    while (status == kSuccess && std::fgets(line.data(), static_cast<int>(line.size()), source) != nullptr) {
+        if (line[0] != ':') {
+            status = Fail(kBadLine, kBadLineMessage,
+                          source_path);
+            break;
+        }
+        const std::uint8_t count = ConvertHexLineToBytes(line, bytes);
+        if (count > std::numeric_limits<std::uint32_t>::max() - total) {
+            status = Fail(kTargetTooLarge, kTooLargeMessage, target_path);
+            break;
+        }
+        total += count;
+        if (std::fwrite(bytes.data(), 1, count, target) != count) {
+            status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+        }
+    }
+    // fgets gives nullptr for end of file and read failure alike.
+    if (status == kSuccess && std::ferror(source) != 0) {
+        status = Fail(kSourceNotRead, kSourceReadMessage, source_path);
+    }
+    if (status == kSuccess && !WriteLengthHeader(target, total)) {
+        status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+    }
+
+    // Nothing was written to the source, so its close cannot lose data.
+    (void)std::fclose(source);
+    // The stream is buffered: a full disk often shows only here.
+    if (std::fclose(target) != 0 && status == kSuccess) {
+        status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+    }
+    // Open: nothing.
+    return status;
+}

@@ -1,0 +1,40 @@
+// Decoding of one record line: a ':' followed by hexadecimal digit pairs.
+#ifndef HEXFOLD_RECORD_LINE_HPP
+#define HEXFOLD_RECORD_LINE_HPP
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+// One read delivers at most 255 characters and a terminating NUL.
+inline constexpr std::size_t kLineBufferSize = 256;
+// A line yields at most 127 bytes; the buffer is sized like the line buffer.
+inline constexpr std::size_t kByteBufferSize = 256;
+
+using LineBuffer = std::array<char, kLineBufferSize>;
+using ByteBuffer = std::array<std::uint8_t, kByteBufferSize>;
+
+// The one definition of a digit's value. Anything that is not a hexadecimal
+// digit is worth 0 rather than an error, so a stray character never stops a
+// line. Characters from 128 up are negative where char is signed and fall
+// through to 0 as well.
+constexpr std::uint8_t ConvertHexDigitToNum(char ch)
+{
+    if (ch >= '0' && ch <= '9') {
+        return static_cast<std::uint8_t>(ch - '0');
+    }
+    if (ch >= 'a' && ch <= 'f') {
+        return static_cast<std::uint8_t>(ch - 'a' + 10);
+    }
+    if (ch >= 'A' && ch <= 'F') {
+        return static_cast<std::uint8_t>(ch - 'A' + 10);
+    }
+    return 0;
+}
+
+// Decodes the line's pairs into the start of bytes and returns their number,
+// (length - 1) / 2 where length runs up to the first NUL. Bytes past the
+// returned count are left as they were.
+std::uint8_t ConvertHexLineToBytes(const LineBuffer &line, ByteBuffer &bytes);
+
+#endif
