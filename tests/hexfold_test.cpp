@@ -85,14 +85,19 @@ std::string RecordLine(std::size_t count, std::string *bytes = nullptr)
     return line;
 }
 
-// Feeds `block` into a pipe `times` times, or until the reader goes away when
-// times is 0, from a child process; returns the pipe's read end.
+// Feeds each block into a pipe its number of times, from a child process,
+// and returns the pipe's read end. A count of 0 feeds until the reader goes away.
 struct Feeder {
     int read_end = -1;
     pid_t pid = -1;
 };
 
-Feeder StartFeeder(const std::string &block, std::uint64_t times)
+struct Segment {
+    std::string block;
+    std::uint64_t times;
+};
+
+Feeder StartFeeder(const std::vector<Segment> &segments)
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
@@ -103,13 +108,16 @@ Feeder StartFeeder(const std::string &block, std::uint64_t times)
     if (pid == 0) {
         (void)signal(SIGPIPE, SIG_DFL);
         close(ends[0]);
-        for (std::uint64_t i = 0; times == 0 || i < times; ++i) {
-            for (std::size_t done = 0; done < block.size();) {
-                const ssize_t written = write(ends[1], block.data() + done, block.size() - done);
-                if (written <= 0) {
-                    _exit(0);
+        for (const Segment &segment : segments) {
+            for (std::uint64_t i = 0; segment.times == 0 || i < segment.times; ++i) {
+                for (std::size_t done = 0; done < segment.block.size();) {
+                    const ssize_t written =
+                        write(ends[1], segment.block.data() + done, segment.block.size() - done);
+                    if (written <= 0) {
+                        _exit(0);
+                    }
+                    done += static_cast<std::size_t>(written);
                 }
-                done += static_cast<std::size_t>(written);
             }
         }
         _exit(0);
@@ -423,7 +431,7 @@ std::vector<FaultCase> FaultCases()
          0, "", false, target_is(Header(1) + "\x0A")},
 
         {"SourceIsPipe",
-         [](const fs::path &dir) { return PipeSource(StartFeeder(":0A1B\n:C2\n", 3), dir / "a.bin"); }, 0, "",
+         [](const fs::path &dir) { return PipeSource(StartFeeder({{":0A1B\n:C2\n", 3}}), dir / "a.bin"); }, 0, "",
          false, target_is(Header(9) + "\x0A\x1B\xC2\x0A\x1B\xC2\x0A\x1B\xC2")},
         // Opens, but every read fails: address 0 is never mapped.
         {"SourceUnreadable", [](const fs::path &dir) { return Scene{"/proc/self/mem", dir / "a.bin", {}, {}, {}}; },
@@ -450,7 +458,7 @@ std::vector<FaultCase> FaultCases()
          6, kTargetWrite, false, nullptr},
         // A source that never ends: only a failure found mid-run stops it.
         {"DiskFullMidRun",
-         [](const fs::path &) { return PipeSource(StartFeeder(RecordLine(100) + "\n", 0), "/dev/full"); }, 6,
+         [](const fs::path &) { return PipeSource(StartFeeder({{RecordLine(100) + "\n", 0}}), "/dev/full"); }, 6,
          kTargetWrite, false, nullptr},
         // The first failure is the one reported; the close that fails after it is not.
         {"BadLineThenDiskFull",
@@ -492,5 +500,38 @@ TEST_P(Fault, ReportsOneLineAndTheStatus)
 
 INSTANTIATE_TEST_SUITE_P(Paths, Fault, testing::ValuesIn(FaultCases()),
                          [](const testing::TestParamInfo<FaultCase> &param) { return param.param.name; });
+
+// The largest payload that the 32-bit header can count is accepted to its last
+// byte, and the line that would pass it is refused before it is written. It
+// takes 8 GiB of text and a 4 GiB target, so it runs under its own label.
+TEST_F(Hexfold, LargeTargetStopsAtTheHeaderLimit)
+{
+    // Pieces of ':' and 254 digits with no line feed: each read takes one, 127 bytes.
+    const std::string piece = RecordLine(127);
+    std::string block;
+    for (int i = 0; i < 256; ++i) {
+        block += piece;
+    }
+    const std::uint64_t limit = 0xFFFFFFFFULL;
+    const std::uint64_t pieces = limit / 127;                     // 33818640, 15 bytes short
+    ASSERT_EQ(limit - pieces * 127, 15U);
+    const Scene scene = PipeSource(StartFeeder({{block, pieces / 256},
+                                                {piece, pieces % 256},
+                                                {RecordLine(15) + "\n", 1},
+                                                {":00\n", 1}}),
+                                   dir_ / "a.bin");
+
+    const Outcome run = RunHexfold({scene.source, scene.target}, scene.streams);
+    scene.after();
+
+    EXPECT_EQ(run.status, 7);
+    EXPECT_EQ(run.out, Format(kTooLarge, scene.target));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(fs::file_size(scene.target), 4 + limit);
+    std::ifstream target(scene.target, std::ios::binary);
+    std::string head(4, 'x');
+    target.read(head.data(), 4);
+    EXPECT_EQ(head, Header(0));
+}
 
 } // namespace
