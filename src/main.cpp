@@ -34,7 +34,7 @@ constexpr long kHeaderSize = 4;
 
 // Larger than the default so that a stream costs one system call per
 // 64 KiB rather than per 4 KiB; fixed, so memory does not grow with the file.
-constexpr std::size_t kStreamBufferSize = 64 * 1024;
+constexpr std::size_t kStreamBufferSize = std::size_t{64} * 1024;
 
 // Prints the one line that a failure gets and hands its status back, so that
 // each failure is reported where it is found. The path goes through %s, so a
@@ -101,8 +101,7 @@ int main(int argc, char *argv[])
     }
     if (IsSameRegularFile(source, target_path)) {
         (void)std::fclose(source);
-        return Fail(kTargetNotOpened, kSameFileMessage,
-                    target_path);
+        return Fail(kTargetNotOpened, kSameFileMessage, target_path);
     }
     std::FILE *target = std::fopen(target_path, "wb");
     if (target == nullptr) {
@@ -127,10 +126,10 @@ int main(int argc, char *argv[])
     std::uint32_t total = 0;
     // The streams belong to this one thread, so the per-call locking of
     // fgets and fwrite, a quarter of the run time on short lines, is skipped.
-    while (status == kSuccess && fgets_unlocked(line.data(), static_cast<int>(line.size()), source) != nullptr) {
+    while (status == kSuccess &&
+           fgets_unlocked(line.data(), static_cast<int>(line.size()), source) != nullptr) {
         if (line[0] != ':') {
-            status = Fail(kBadLine, kBadLineMessage,
-                          source_path);
+            status = Fail(kBadLine, kBadLineMessage, source_path);
             break;
         }
         const std::uint8_t count = ConvertHexLineToBytes(line, bytes);

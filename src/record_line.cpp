@@ -26,10 +26,8 @@ std::uint8_t ConvertHexLineToBytes(const LineBuffer &line, ByteBuffer &bytes)
 {
     // Bounded by the buffer, so a line without a NUL still cannot be overrun.
     const void *nul = std::memchr(line.data(), '\0', line.size());
-    const std::size_t length = nul == nullptr
-                                   ? line.size()
-                                   : static_cast<std::size_t>(
-                                         static_cast<const char *>(nul) - line.data());
+    const std::size_t length =
+        nul == nullptr ? line.size() : static_cast<std::size_t>(static_cast<const char *>(nul) - line.data());
     const std::size_t count = length == 0 ? 0 : (length - 1) / 2;
 
     for (std::size_t k = 0; k < count; ++k) {

@@ -189,7 +189,7 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
 }
 
 class Hexfold : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         std::string pattern = (fs::temp_directory_path() / "hexfold-test-XXXXXX").string();
@@ -215,8 +215,8 @@ struct ConversionCase {
 std::vector<ConversionCase> ConversionCases()
 {
     std::string bytes127;
-    const std::string line254 = RecordLine(127, &bytes127);           // ':' and 254 digits
-    const std::string line253 = line254.substr(0, 254);              // ':' and 253 digits
+    const std::string line254 = RecordLine(127, &bytes127); // ':' and 254 digits
+    const std::string line253 = line254.substr(0, 254);     // ':' and 253 digits
     std::string bytes126_and_nibble = bytes127;
     bytes126_and_nibble.back() = static_cast<char>(bytes127.back() & 0xF0);
 
@@ -232,7 +232,11 @@ std::vector<ConversionCase> ConversionCases()
         {"TwoLines", ":0A1B\n:A0B1C2\n", 0, Header(5) + "\x0A\x1B\xA0\xB1\xC2"},
         {"LastLineWithoutLineFeed", ":0A1B\n:A0B1C", 0, Header(4) + "\x0A\x1B\xA0\xB1"},
         {"CarriageReturnsCountInTheTotal", ":0A\r\n:1B\r\n", 0, Header(4) + std::string("\x0A\0\x1B\0", 4)},
-        {"NulEndsTheLine", std::string(":0A\0" "1B\n:2C\n", 11), 0, Header(2) + "\x0A\x2C"},
+        {"NulEndsTheLine",
+         std::string(":0A\0"
+                     "1B\n:2C\n",
+                     11),
+         0, Header(2) + "\x0A\x2C"},
         {"LongestLineWithLineFeed", line253 + "\n", 0, Header(127) + bytes126_and_nibble},
         {"LongestLineAtEndOfFile", line254, 0, Header(127) + bytes127},
         {"ManyLines", many_lines, 0, Header(300 * 21) + many_bytes},
@@ -245,7 +249,10 @@ std::vector<ConversionCase> ConversionCases()
     };
 }
 
-void PrintTo(const ConversionCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const ConversionCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class Conversion : public Hexfold, public testing::WithParamInterface<ConversionCase> {};
 
@@ -268,7 +275,9 @@ TEST_P(Conversion, WritesTheTargetAndReportsTheStatus)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Conversion, testing::ValuesIn(ConversionCases()),
-                         [](const testing::TestParamInfo<ConversionCase> &param) { return param.param.name; });
+                         [](const testing::TestParamInfo<ConversionCase> &param) {
+                             return param.param.name;
+                         });
 
 // ---------------------------------------------------------------------------
 // The command line and the failure paths, each through real files, links,
@@ -330,7 +339,8 @@ std::vector<FaultCase> FaultCases()
 {
     const std::string small = ":0A1B\n";
     const auto target_is = [](std::optional<std::string> expected) {
-        return [expected](const fs::path &, const Scene &scene) { EXPECT_EQ(ReadFile(scene.target), expected); };
+        return
+            [expected](const fs::path &, const Scene &scene) { EXPECT_EQ(ReadFile(scene.target), expected); };
     };
     const auto source_kept = [small](const fs::path &dir, const Scene &scene) {
         EXPECT_EQ(ReadFile(dir / "a.hex"), small);
@@ -345,11 +355,16 @@ std::vector<FaultCase> FaultCases()
     };
 
     return {
-        {"NoArguments", [](const fs::path &) { return Scene{"", "", {}, {}, {}}; }, 1, kUsage, false,
-         [](const fs::path &dir, const Scene &) { ExpectOnlyFiles(dir, {}); }},
+        {"NoArguments",
+         [](const fs::path &) {
+             return Scene{"", "", {}, {}, {}};
+         },
+         1, kUsage, false, [](const fs::path &dir, const Scene &) { ExpectOnlyFiles(dir, {}); }},
         {"OneArgument",
-         [](const fs::path &dir) { return Scene{"", "", {}, {dir / "a.hex"}, {}}; }, 1, kUsage, false,
-         [](const fs::path &dir, const Scene &) { ExpectOnlyFiles(dir, {}); }},
+         [](const fs::path &dir) {
+             return Scene{"", "", {}, {dir / "a.hex"}, {}};
+         },
+         1, kUsage, false, [](const fs::path &dir, const Scene &) { ExpectOnlyFiles(dir, {}); }},
         {"ThreeArguments",
          [small](const fs::path &dir) {
              Scene scene = InDir(dir, small);
@@ -365,45 +380,57 @@ std::vector<FaultCase> FaultCases()
          },
          1, "", false, nullptr},
 
-        {"SourceMissing", [](const fs::path &dir) { return Scene{dir / "none.hex", dir / "a.bin", {}, {}, {}}; },
+        {"SourceMissing",
+         [](const fs::path &dir) {
+             return Scene{dir / "none.hex", dir / "a.bin", {}, {}, {}};
+         },
          2, kSourceOpen, true, ExpectNoTarget},
-        {"SourceIsDirectory", [](const fs::path &dir) { return Scene{dir, dir / "a.bin", {}, {}, {}}; }, 2,
-         kSourceOpen, true, ExpectNoTarget},
+        {"SourceIsDirectory",
+         [](const fs::path &dir) {
+             return Scene{dir, dir / "a.bin", {}, {}, {}};
+         },
+         2, kSourceOpen, true, ExpectNoTarget},
         {"PathPrintedVerbatim",
-         [](const fs::path &dir) { return Scene{dir / "100%s %n %% fw.hex", dir / "a.bin", {}, {}, {}}; }, 2,
-         kSourceOpen, true, ExpectNoTarget},
+         [](const fs::path &dir) {
+             return Scene{dir / "100%s %n %% fw.hex", dir / "a.bin", {}, {}, {}};
+         },
+         2, kSourceOpen, true, ExpectNoTarget},
 
-        {"TargetDirectoryMissing", [small](const fs::path &dir) {
+        {"TargetDirectoryMissing",
+         [small](const fs::path &dir) {
              Scene scene = InDir(dir, small);
              scene.target = dir / "missing" / "a.bin";
              return scene;
          },
          3, kTargetOpen, false, nullptr},
-        {"TargetIsDirectory", [small](const fs::path &dir) {
+        {"TargetIsDirectory",
+         [small](const fs::path &dir) {
              Scene scene = InDir(dir, small);
              scene.target = dir;
              return scene;
          },
-         3, kTargetOpen, false, [small](const fs::path &dir, const Scene &) { EXPECT_EQ(ReadFile(dir / "a.hex"), small); }},
+         3, kTargetOpen, false,
+         [small](const fs::path &dir, const Scene &) { EXPECT_EQ(ReadFile(dir / "a.hex"), small); }},
         {"TargetIsSourceSamePath", same_file([](const fs::path &dir) { return dir / "a.hex"; }), 3, kSameFile,
          false, source_kept},
         {"TargetIsSourceOtherSpelling",
          same_file([](const fs::path &dir) { return (dir / "." / "a.hex").string(); }), 3, kSameFile, false,
          source_kept},
-        {"TargetIsSymlinkToSource",
-         same_file([](const fs::path &dir) {
+        {"TargetIsSymlinkToSource", same_file([](const fs::path &dir) {
              fs::create_symlink(dir / "a.hex", dir / "link.hex");
              return dir / "link.hex";
          }),
          3, kSameFile, false, source_kept},
-        {"TargetIsHardLinkToSource",
-         same_file([](const fs::path &dir) {
+        {"TargetIsHardLinkToSource", same_file([](const fs::path &dir) {
              fs::create_hard_link(dir / "a.hex", dir / "hard.hex");
              return dir / "hard.hex";
          }),
          3, kSameFile, false, source_kept},
-        {"DevNullAsBoth", [](const fs::path &) { return Scene{"/dev/null", "/dev/null", {}, {}, {}}; }, 0, "",
-         false, nullptr},
+        {"DevNullAsBoth",
+         [](const fs::path &) {
+             return Scene{"/dev/null", "/dev/null", {}, {}, {}};
+         },
+         0, "", false, nullptr},
 
         {"BadLineWithStdoutClosed",
          [](const fs::path &dir) {
@@ -431,10 +458,15 @@ std::vector<FaultCase> FaultCases()
          0, "", false, target_is(Header(1) + "\x0A")},
 
         {"SourceIsPipe",
-         [](const fs::path &dir) { return PipeSource(StartFeeder({{":0A1B\n:C2\n", 3}}), dir / "a.bin"); }, 0, "",
-         false, target_is(Header(9) + "\x0A\x1B\xC2\x0A\x1B\xC2\x0A\x1B\xC2")},
+         [](const fs::path &dir) {
+             return PipeSource(StartFeeder({{":0A1B\n:C2\n", 3}}), dir / "a.bin");
+         },
+         0, "", false, target_is(Header(9) + "\x0A\x1B\xC2\x0A\x1B\xC2\x0A\x1B\xC2")},
         // Opens, but every read fails: address 0 is never mapped.
-        {"SourceUnreadable", [](const fs::path &dir) { return Scene{"/proc/self/mem", dir / "a.bin", {}, {}, {}}; },
+        {"SourceUnreadable",
+         [](const fs::path &dir) {
+             return Scene{"/proc/self/mem", dir / "a.bin", {}, {}, {}};
+         },
          5, kSourceRead, true, target_is("")},
 
         {"TargetIsPipe",
@@ -458,8 +490,10 @@ std::vector<FaultCase> FaultCases()
          6, kTargetWrite, false, nullptr},
         // A source that never ends: only a failure found mid-run stops it.
         {"DiskFullMidRun",
-         [](const fs::path &) { return PipeSource(StartFeeder({{RecordLine(100) + "\n", 0}}), "/dev/full"); }, 6,
-         kTargetWrite, false, nullptr},
+         [](const fs::path &) {
+             return PipeSource(StartFeeder({{RecordLine(100) + "\n", 0}}), "/dev/full");
+         },
+         6, kTargetWrite, false, nullptr},
         // The first failure is the one reported; the close that fails after it is not.
         {"BadLineThenDiskFull",
          [](const fs::path &dir) {
@@ -471,7 +505,10 @@ std::vector<FaultCase> FaultCases()
     };
 }
 
-void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const FaultCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class Fault : public Hexfold, public testing::WithParamInterface<FaultCase> {};
 
@@ -489,8 +526,9 @@ TEST_P(Fault, ReportsOneLineAndTheStatus)
     }
 
     EXPECT_EQ(run.status, c.status);
-    const std::string expected =
-        c.message.find("%s") == std::string::npos ? c.message : Format(c.message, c.names_source ? scene.source : scene.target);
+    const std::string expected = c.message.find("%s") == std::string::npos
+                                     ? c.message
+                                     : Format(c.message, c.names_source ? scene.source : scene.target);
     EXPECT_EQ(run.out, expected);
     EXPECT_EQ(run.err, "");
     if (c.check) {
@@ -513,13 +551,11 @@ TEST_F(Hexfold, LargeTargetStopsAtTheHeaderLimit)
         block += piece;
     }
     const std::uint64_t limit = 0xFFFFFFFFULL;
-    const std::uint64_t pieces = limit / 127;                     // 33818640, 15 bytes short
+    const std::uint64_t pieces = limit / 127; // 33818640, 15 bytes short
     ASSERT_EQ(limit - pieces * 127, 15U);
-    const Scene scene = PipeSource(StartFeeder({{block, pieces / 256},
-                                                {piece, pieces % 256},
-                                                {RecordLine(15) + "\n", 1},
-                                                {":00\n", 1}}),
-                                   dir_ / "a.bin");
+    const Scene scene = PipeSource(
+        StartFeeder({{block, pieces / 256}, {piece, pieces % 256}, {RecordLine(15) + "\n", 1}, {":00\n", 1}}),
+        dir_ / "a.bin");
 
     const Outcome run = RunHexfold({scene.source, scene.target}, scene.streams);
     scene.after();

@@ -56,16 +56,23 @@ const std::vector<LineCase> &LineCases()
         {"NonDigitIsZero", ":G7\n", {0x07}},
         {"SpaceShiftsPairs", ": AB\n", {0x0A, 0xB0}},
         {"EndsAtNul", std::string(":AB\0CD\n", 7), {0xAB}},
-        {"HighCharactersAreZero", ":\xFF\x80\xA1" "1\n", {0x00, 0x01}},
-        {"RecordFieldsAreData", ":10010000214601360121470136007EFE09D2190140\n",
-         {0x10, 0x01, 0x00, 0x00, 0x21, 0x46, 0x01, 0x36, 0x01, 0x21, 0x47,
-          0x01, 0x36, 0x00, 0x7E, 0xFE, 0x09, 0xD2, 0x19, 0x01, 0x40}},
+        {"HighCharactersAreZero",
+         ":\xFF\x80\xA1"
+         "1\n",
+         {0x00, 0x01}},
+        // Digits shaped like a count, an address, a type and a checksum are data too.
+        {"RecordFieldsAreData",
+         ":06C350004B0F92E1773A5D\n",
+         {0x06, 0xC3, 0x50, 0x00, 0x4B, 0x0F, 0x92, 0xE1, 0x77, 0x3A, 0x5D}},
         {"LongestLine", std::string(":").append(Digits(253)).append("\n"), Bytes253()},
     };
     return cases;
 }
 
-void PrintTo(const LineCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const LineCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class RecordLineTest : public testing::TestWithParam<LineCase> {};
 
