@@ -1,23 +1,39 @@
 #include "record_line.hpp"
 
+#include <bit>
 #include <cstring>
 
 namespace {
 
 // The digit test as written branches on every character, and on random
-// firmware data those branches are unpredictable; a table built from the same
-// function keeps one definition and costs one load.
-constexpr std::array<std::uint8_t, 256> kDigitValues = [] {
-    std::array<std::uint8_t, 256> values{};
-    for (std::size_t ch = 0; ch < values.size(); ++ch) {
-        values[ch] = ConvertHexDigitToNum(static_cast<char>(ch));
+// firmware data those branches are unpredictable. A table of every pair of
+// characters, built from that same function, keeps one definition of a
+// digit's value and decodes a byte with one load, indexed by the pair's two
+// characters exactly as they lie in memory.
+constexpr std::size_t kCharValues = 256;
+using PairIndex = std::uint16_t;
+static_assert(sizeof(PairIndex) == 2);
+
+constexpr std::array<std::uint8_t, kCharValues *kCharValues> kPairValues = [] {
+    std::array<std::uint8_t, kCharValues * kCharValues> values{};
+    for (std::size_t first = 0; first < kCharValues; ++first) {
+        for (std::size_t second = 0; second < kCharValues; ++second) {
+            // The index that std::memcpy makes of the two characters in this order.
+            const std::size_t index = std::endian::native == std::endian::little
+                                          ? second * kCharValues + first
+                                          : first * kCharValues + second;
+            values[index] = static_cast<std::uint8_t>(ConvertHexDigitToNum(static_cast<char>(first)) << 4U |
+                                                      ConvertHexDigitToNum(static_cast<char>(second)));
+        }
     }
     return values;
 }();
 
-std::uint8_t DigitValue(char ch)
+std::uint8_t PairValue(const char *pair)
 {
-    return kDigitValues[static_cast<unsigned char>(ch)];
+    PairIndex index = 0;
+    std::memcpy(&index, pair, sizeof index);
+    return kPairValues[index];
 }
 
 } // namespace
@@ -31,9 +47,7 @@ std::uint8_t ConvertHexLineToBytes(const LineBuffer &line, ByteBuffer &bytes)
     const std::size_t count = length == 0 ? 0 : (length - 1) / 2;
 
     for (std::size_t k = 0; k < count; ++k) {
-        const std::uint8_t high = DigitValue(line[1 + 2 * k]);
-        const std::uint8_t low = DigitValue(line[2 + 2 * k]);
-        bytes[k] = static_cast<std::uint8_t>(high << 4U | low);
+        bytes[k] = PairValue(&line[1 + 2 * k]);
     }
     return static_cast<std::uint8_t>(count);
 }

@@ -106,6 +106,24 @@ TEST(ConvertHexDigitToNum, MatchesHexadecimalDigitsAndZeroElsewhere)
     }
 }
 
+// The decoder reads pairs through a table of its own; it must agree with the
+// digit function on every pair of characters that can stand in a line.
+TEST(ConvertHexLineToBytes, EveryPairMatchesConvertHexDigitToNum)
+{
+    ByteBuffer bytes{};
+    for (int first = 1; first < 256; ++first) {
+        for (int second = 1; second < 256; ++second) {
+            LineBuffer line{};
+            line[0] = ':';
+            line[1] = static_cast<char>(first);
+            line[2] = static_cast<char>(second);
+            ASSERT_EQ(ConvertHexLineToBytes(line, bytes), 1);
+            const int expected = ConvertHexDigitToNum(line[1]) * 16 + ConvertHexDigitToNum(line[2]);
+            ASSERT_EQ(bytes[0], expected) << "characters " << first << ", " << second;
+        }
+    }
+}
+
 TEST(ConvertHexLineToBytes, BufferWithoutNulStopsAtItsEnd)
 {
     LineBuffer line{};
