@@ -11,19 +11,30 @@ namespace {
 // digit's value and decodes a byte with one load, indexed by the pair's two
 // characters exactly as they lie in memory.
 constexpr std::size_t kCharValues = 256;
+constexpr std::size_t kPairValuesSize = kCharValues * kCharValues;
 using PairIndex = std::uint16_t;
 static_assert(sizeof(PairIndex) == 2);
 
-constexpr std::array<std::uint8_t, kCharValues *kCharValues> kPairValues = [] {
-    std::array<std::uint8_t, kCharValues * kCharValues> values{};
+constexpr std::array<std::uint8_t, kCharValues> kDigitValues = [] {
+    std::array<std::uint8_t, kCharValues> values{};
+    for (std::size_t ch = 0; ch < kCharValues; ++ch) {
+        values[ch] = ConvertHexDigitToNum(static_cast<char>(ch));
+    }
+    return values;
+}();
+
+// Built from the digit values rather than from fresh calls, which keeps the
+// compile-time work inside clang's default constexpr step limit.
+constexpr std::array<std::uint8_t, kPairValuesSize> kPairValues = [] {
+    std::array<std::uint8_t, kPairValuesSize> values{};
     for (std::size_t first = 0; first < kCharValues; ++first) {
+        const auto high = static_cast<std::uint8_t>(kDigitValues[first] << 4U);
         for (std::size_t second = 0; second < kCharValues; ++second) {
             // The index that std::memcpy makes of the two characters in this order.
             const std::size_t index = std::endian::native == std::endian::little
                                           ? second * kCharValues + first
                                           : first * kCharValues + second;
-            values[index] = static_cast<std::uint8_t>(ConvertHexDigitToNum(static_cast<char>(first)) << 4U |
-                                                      ConvertHexDigitToNum(static_cast<char>(second)));
+            values[index] = static_cast<std::uint8_t>(high | kDigitValues[second]);
         }
     }
     return values;
