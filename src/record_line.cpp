@@ -57,6 +57,8 @@ std::uint8_t ConvertHexLineToBytes(const LineBuffer &line, ByteBuffer &bytes)
         nul == nullptr ? line.size() : static_cast<std::size_t>(static_cast<const char *>(nul) - line.data());
     const std::size_t count = length == 0 ? 0 : (length - 1) / 2;
 
+    // With one load per byte the loop's own counting is a third of the work.
+#pragma GCC unroll 4
     for (std::size_t k = 0; k < count; ++k) {
         bytes[k] = PairValue(&line[1 + 2 * k]);
     }

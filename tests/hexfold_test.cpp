@@ -1,6 +1,6 @@
-// End-to-end: runs the built hexfold on real files, devices and pipes and
-// checks its status, its standard output byte for byte, an empty standard
-// error and the target that it leaves.
+// End-to-end: runs the built hexfold on real files, links, devices and pipes
+// and checks its status, its standard output byte for byte, an empty standard
+// error, and what it leaves behind.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,13 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -25,6 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const std::string kUsage = "usage : hexfold <FIRMWARE_FILENAME> <OUTPUTFILE>\n";
 const std::string kSourceOpen = "Error : can't open Zintar source file '%s' .\n";
 const std::string kTargetOpen = "Error : can't open Zintar target file '%s' .\n";
 const std::string kSameFile = "Error : Zintar target file '%s' is the source file .\n";
@@ -32,14 +31,6 @@ const std::string kBadLine = "Error : Bad target file '%s' - line doesn't start 
 const std::string kSourceRead = "Error : can't read Zintar source file '%s' .\n";
 const std::string kTargetWrite = "Error : can't write Zintar target file '%s' .\n";
 const std::string kTooLarge = "Error : Zintar target file '%s' is too large .\n";
-const std::string kUsage = "usage : hexfold <FIRMWARE_FILENAME> <OUTPUTFILE>\n";
-
-std::string Format(const std::string &message, const std::string &path)
-{
-    std::string text = message;
-    text.replace(text.find("%s"), 2, path);
-    return text;
-}
 
 std::string Header(std::uint32_t total)
 {
@@ -50,14 +41,22 @@ std::string Header(std::uint32_t total)
     return header;
 }
 
-void WriteFile(const fs::path &path, const std::string &content)
+// ':' and 2 * count digits spelling pseudo-random bytes, which go to *bytes.
+std::string RecordLine(std::size_t count, std::string *bytes = nullptr)
 {
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-    ASSERT_TRUE(out.good()) << path;
+    static const char *const kDigits = "0123456789ABCDEF";
+    std::string line = ":";
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto byte = static_cast<unsigned char>(i * 37U + 11U);
+        line += kDigits[byte >> 4U];
+        line += kDigits[byte & 0xFU];
+        if (bytes != nullptr) {
+            *bytes += static_cast<char>(byte);
+        }
+    }
+    return line;
 }
 
-// nullopt when there is no such file.
 std::optional<std::string> ReadFile(const fs::path &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -69,35 +68,25 @@ std::optional<std::string> ReadFile(const fs::path &path)
     return content.str();
 }
 
-// ':' and 2 * count digits, the digits spelling bytes 0, 1, 2, ...
-std::string RecordLine(std::size_t count, std::string *bytes = nullptr)
+// Every entry of a directory with what it holds, to show that nothing changed.
+std::map<std::string, std::string> Snapshot(const fs::path &dir)
 {
-    static const char *const kDigits = "0123456789ABCDEF";
-    std::string line = ":";
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto byte = static_cast<unsigned char>(i * 37U);
-        line += kDigits[byte >> 4U];
-        line += kDigits[byte & 0xFU];
-        if (bytes != nullptr) {
-            *bytes += static_cast<char>(byte);
-        }
+    std::map<std::string, std::string> entries;
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        entries[entry.path().filename()] =
+            entry.is_regular_file() ? ReadFile(entry.path()).value() : "(special)";
     }
-    return line;
+    return entries;
 }
 
-// Feeds each block into a pipe its number of times, from a child process,
-// and returns the pipe's read end. A count of 0 feeds until the reader goes away.
+// A child process that writes each block its number of times into a pipe, or
+// without end for a count of 0, until the reader goes away.
 struct Feeder {
     int read_end = -1;
     pid_t pid = -1;
 };
 
-struct Segment {
-    std::string block;
-    std::uint64_t times;
-};
-
-Feeder StartFeeder(const std::vector<Segment> &segments)
+Feeder StartFeeder(const std::vector<std::pair<std::string, std::uint64_t>> &blocks)
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
@@ -108,11 +97,10 @@ Feeder StartFeeder(const std::vector<Segment> &segments)
     if (pid == 0) {
         (void)signal(SIGPIPE, SIG_DFL);
         close(ends[0]);
-        for (const Segment &segment : segments) {
-            for (std::uint64_t i = 0; segment.times == 0 || i < segment.times; ++i) {
-                for (std::size_t done = 0; done < segment.block.size();) {
-                    const ssize_t written =
-                        write(ends[1], segment.block.data() + done, segment.block.size() - done);
+        for (const auto &[block, times] : blocks) {
+            for (std::uint64_t i = 0; times == 0 || i < times; ++i) {
+                for (std::size_t done = 0; done < block.size();) {
+                    const ssize_t written = write(ends[1], block.data() + done, block.size() - done);
                     if (written <= 0) {
                         _exit(0);
                     }
@@ -126,6 +114,13 @@ Feeder StartFeeder(const std::vector<Segment> &segments)
     return {ends[0], pid};
 }
 
+void StopFeeder(const Feeder &feeder)
+{
+    close(feeder.read_end);
+    int ignored = 0;
+    waitpid(feeder.pid, &ignored, 0);
+}
+
 struct Outcome {
     int status = -1;
     std::string out;
@@ -135,7 +130,7 @@ struct Outcome {
 struct Streams {
     bool close_stdin = false;
     bool close_stdout = false;
-    int fd3 = -1; // handed to hexfold as its descriptor 3, for /dev/fd/3
+    int fd3 = -1; // becomes hexfold's descriptor 3, for a source path of /dev/fd/3
 };
 
 std::string Drain(int fd)
@@ -154,8 +149,7 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
 {
     const int out = memfd_create("stdout", MFD_CLOEXEC);
     const int err = memfd_create("stderr", MFD_CLOEXEC);
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>("hexfold"));
+    std::vector<char *> argv{const_cast<char *>("hexfold")};
     for (const std::string &arg : args) {
         argv.push_back(const_cast<char *>(arg.c_str()));
     }
@@ -202,342 +196,213 @@ class Hexfold : public testing::Test {
 };
 
 // ---------------------------------------------------------------------------
-// Conversions of regular files: the source's text, the status and message, and
-// the target's bytes (nullopt: no target file at all).
+// One table for every run. In args, "@" stands for the test's directory, which
+// holds a.hex with `source` and a stale a.bin longer than any result, so that
+// a target that is not truncated shows.
 
-struct ConversionCase {
-    const char *name;
-    std::string source;
-    int status;
-    std::optional<std::string> target;
+enum class Prep {
+    kNone,
+    kSymlink,     // @/link.hex -> @/a.hex
+    kHardLink,    // @/hard.hex, a second name of @/a.hex
+    kFifo,        // @/fifo, a named pipe with a reader
+    kPipeSource,  // /dev/fd/3: `source` three times through a pipe
+    kEndlessPipe, // /dev/fd/3: `source` through a pipe without end
 };
 
-std::vector<ConversionCase> ConversionCases()
+struct RunCase {
+    const char *name;
+    std::vector<std::string> args;
+    std::string source;
+    int status;
+    std::string message = ""; // "%s" stands for args[named]
+    std::size_t named = 0;
+    std::optional<std::string> target = std::nullopt; // args[1] afterwards; nullopt: not checked
+    Prep prep = Prep::kNone;
+    Streams streams = {};
+};
+
+void PrintTo(const RunCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+const std::vector<std::string> kFiles = {"@/a.hex", "@/a.bin"};
+
+std::vector<RunCase> RunCases()
 {
     std::string bytes127;
     const std::string line254 = RecordLine(127, &bytes127); // ':' and 254 digits
-    const std::string line253 = line254.substr(0, 254);     // ':' and 253 digits
     std::string bytes126_and_nibble = bytes127;
     bytes126_and_nibble.back() = static_cast<char>(bytes127.back() & 0xF0);
-
     std::string many_bytes;
     std::string many_lines;
     for (int i = 0; i < 300; ++i) {
         many_lines += RecordLine(21, &many_bytes) + "\n";
     }
+    const std::string good = ":0A1B\n:C2\n";
+    const std::string bad = ":0A\nbad\n";
+    const Streams no_stdout{false, true, -1};
 
     return {
-        {"EmptySource", "", 0, Header(0)},
-        {"ColonOnlyLines", ":\n:\n:", 0, Header(0)},
-        {"TwoLines", ":0A1B\n:A0B1C2\n", 0, Header(5) + "\x0A\x1B\xA0\xB1\xC2"},
-        {"LastLineWithoutLineFeed", ":0A1B\n:A0B1C", 0, Header(4) + "\x0A\x1B\xA0\xB1"},
-        {"CarriageReturnsCountInTheTotal", ":0A\r\n:1B\r\n", 0, Header(4) + std::string("\x0A\0\x1B\0", 4)},
-        {"NulEndsTheLine",
-         std::string(":0A\0"
-                     "1B\n:2C\n",
-                     11),
-         0, Header(2) + "\x0A\x2C"},
-        {"LongestLineWithLineFeed", line253 + "\n", 0, Header(127) + bytes126_and_nibble},
-        {"LongestLineAtEndOfFile", line254, 0, Header(127) + bytes127},
-        {"ManyLines", many_lines, 0, Header(300 * 21) + many_bytes},
-        {"OverlongLineSplitsAndFails", line254 + "\n", 4, Header(0) + bytes127},
-        {"EmptyLineAtEnd", ":0A1B\n\n", 4, Header(0) + "\x0A\x1B"},
-        {"FirstLineLeadingSpace", " :0A1B\n", 4, ""},
-        {"FirstLineComment", "# boot block\n:0A1B\n", 4, ""},
-        {"FirstLineBlank", "\n:0A1B\n", 4, ""},
-        {"BadLineAfterGoodOnes", ":0A1B\n:C2\nC3\n:D4\n", 4, Header(0) + "\x0A\x1B\xC2"},
-    };
-}
-
-void PrintTo(const ConversionCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class Conversion : public Hexfold, public testing::WithParamInterface<ConversionCase> {};
-
-TEST_P(Conversion, WritesTheTargetAndReportsTheStatus)
-{
-    const ConversionCase &c = GetParam();
-    const fs::path source = dir_ / "firmware.hex";
-    const fs::path target = dir_ / "image.bin";
-    WriteFile(source, c.source);
-    // A stale target longer than any result: it must be truncated, not overwritten.
-    WriteFile(target, std::string(1024, 'x'));
-
-    const Outcome run = RunHexfold({source, target});
-
-    EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.out, c.status == 0 ? "" : Format(kBadLine, source));
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(ReadFile(target), c.target);
-    EXPECT_EQ(ReadFile(source), c.source);
-}
-
-INSTANTIATE_TEST_SUITE_P(Files, Conversion, testing::ValuesIn(ConversionCases()),
-                         [](const testing::TestParamInfo<ConversionCase> &param) {
-                             return param.param.name;
-                         });
-
-// ---------------------------------------------------------------------------
-// The command line and the failure paths, each through real files, links,
-// devices and pipes.
-
-struct Scene {
-    std::string source;
-    std::string target;
-    Streams streams;
-    std::vector<std::string> args; // when set, used instead of {source, target}
-    std::function<void()> after;   // clean-up once hexfold has ended
-};
-
-struct FaultCase {
-    const char *name;
-    std::function<Scene(const fs::path &dir)> setup;
-    int status;
-    std::string message; // "%s" stands for the path it names
-    bool names_source;   // whether that path is the source's or the target's
-    std::function<void(const fs::path &dir, const Scene &)> check;
-};
-
-void ExpectNoTarget(const fs::path &dir, const Scene &scene)
-{
-    EXPECT_FALSE(fs::exists(fs::symlink_status(scene.target))) << scene.target;
-    (void)dir;
-}
-
-void ExpectOnlyFiles(const fs::path &dir, std::vector<std::string> names)
-{
-    std::vector<std::string> found;
-    for (const auto &entry : fs::directory_iterator(dir)) {
-        found.push_back(entry.path().filename());
-    }
-    std::sort(found.begin(), found.end());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(found, names);
-}
-
-Scene InDir(const fs::path &dir, const std::string &source_text)
-{
-    WriteFile(dir / "a.hex", source_text);
-    return {dir / "a.hex", dir / "a.bin", {}, {}, {}};
-}
-
-Scene PipeSource(Feeder feeder, const std::string &target)
-{
-    Scene scene{"/dev/fd/3", target, {}, {}, {}};
-    scene.streams.fd3 = feeder.read_end;
-    scene.after = [feeder] {
-        close(feeder.read_end);
-        int ignored = 0;
-        waitpid(feeder.pid, &ignored, 0);
-    };
-    return scene;
-}
-
-std::vector<FaultCase> FaultCases()
-{
-    const std::string small = ":0A1B\n";
-    const auto target_is = [](std::optional<std::string> expected) {
-        return
-            [expected](const fs::path &, const Scene &scene) { EXPECT_EQ(ReadFile(scene.target), expected); };
-    };
-    const auto source_kept = [small](const fs::path &dir, const Scene &scene) {
-        EXPECT_EQ(ReadFile(dir / "a.hex"), small);
-        EXPECT_TRUE(fs::exists(fs::symlink_status(scene.target)));
-    };
-    const auto same_file = [small](std::function<std::string(const fs::path &)> spell) {
-        return [small, spell](const fs::path &dir) {
-            Scene scene = InDir(dir, small);
-            scene.target = spell(dir);
-            return scene;
-        };
-    };
-
-    return {
-        {"NoArguments",
-         [](const fs::path &) {
-             return Scene{"", "", {}, {}, {}};
-         },
-         1, kUsage, false, [](const fs::path &dir, const Scene &) { ExpectOnlyFiles(dir, {}); }},
-        {"OneArgument",
-         [](const fs::path &dir) {
-             return Scene{"", "", {}, {dir / "a.hex"}, {}};
-         },
-         1, kUsage, false, [](const fs::path &dir, const Scene &) { ExpectOnlyFiles(dir, {}); }},
-        {"ThreeArguments",
-         [small](const fs::path &dir) {
-             Scene scene = InDir(dir, small);
-             scene.args = {scene.source, scene.target, dir / "c.bin"};
-             return scene;
-         },
-         1, kUsage, false, [](const fs::path &dir, const Scene &) { ExpectOnlyFiles(dir, {"a.hex"}); }},
-        {"UsageWithStdoutClosed",
-         [](const fs::path &) {
-             Scene scene{"", "", {}, {"only-one"}, {}};
-             scene.streams.close_stdout = true;
-             return scene;
-         },
-         1, "", false, nullptr},
-
-        {"SourceMissing",
-         [](const fs::path &dir) {
-             return Scene{dir / "none.hex", dir / "a.bin", {}, {}, {}};
-         },
-         2, kSourceOpen, true, ExpectNoTarget},
-        {"SourceIsDirectory",
-         [](const fs::path &dir) {
-             return Scene{dir, dir / "a.bin", {}, {}, {}};
-         },
-         2, kSourceOpen, true, ExpectNoTarget},
-        {"PathPrintedVerbatim",
-         [](const fs::path &dir) {
-             return Scene{dir / "100%s %n %% fw.hex", dir / "a.bin", {}, {}, {}};
-         },
-         2, kSourceOpen, true, ExpectNoTarget},
-
-        {"TargetDirectoryMissing",
-         [small](const fs::path &dir) {
-             Scene scene = InDir(dir, small);
-             scene.target = dir / "missing" / "a.bin";
-             return scene;
-         },
-         3, kTargetOpen, false, nullptr},
-        {"TargetIsDirectory",
-         [small](const fs::path &dir) {
-             Scene scene = InDir(dir, small);
-             scene.target = dir;
-             return scene;
-         },
-         3, kTargetOpen, false,
-         [small](const fs::path &dir, const Scene &) { EXPECT_EQ(ReadFile(dir / "a.hex"), small); }},
-        {"TargetIsSourceSamePath", same_file([](const fs::path &dir) { return dir / "a.hex"; }), 3, kSameFile,
-         false, source_kept},
-        {"TargetIsSourceOtherSpelling",
-         same_file([](const fs::path &dir) { return (dir / "." / "a.hex").string(); }), 3, kSameFile, false,
-         source_kept},
-        {"TargetIsSymlinkToSource", same_file([](const fs::path &dir) {
-             fs::create_symlink(dir / "a.hex", dir / "link.hex");
-             return dir / "link.hex";
-         }),
-         3, kSameFile, false, source_kept},
-        {"TargetIsHardLinkToSource", same_file([](const fs::path &dir) {
-             fs::create_hard_link(dir / "a.hex", dir / "hard.hex");
-             return dir / "hard.hex";
-         }),
-         3, kSameFile, false, source_kept},
-        {"DevNullAsBoth",
-         [](const fs::path &) {
-             return Scene{"/dev/null", "/dev/null", {}, {}, {}};
-         },
-         0, "", false, nullptr},
-
-        {"BadLineWithStdoutClosed",
-         [](const fs::path &dir) {
-             Scene scene = InDir(dir, ":0A\nbad\n");
-             scene.streams.close_stdout = true;
-             return scene;
-         },
-         4, "", false, target_is(Header(0) + "\x0A")},
-        // The source and the target then take descriptors 0 and 1: the
-        // message must not land in the target.
-        {"BadLineWithStdinAndStdoutClosed",
-         [](const fs::path &dir) {
-             Scene scene = InDir(dir, ":0A\nbad\n");
-             scene.streams.close_stdin = true;
-             scene.streams.close_stdout = true;
-             return scene;
-         },
-         4, "", false, target_is(Header(0) + "\x0A")},
-        {"GoodRunWithStdoutClosed",
-         [](const fs::path &dir) {
-             Scene scene = InDir(dir, ":0A\n");
-             scene.streams.close_stdout = true;
-             return scene;
-         },
-         0, "", false, target_is(Header(1) + "\x0A")},
-
+        // Conversions.
+        {"EmptySource", kFiles, "", 0, "", 0, Header(0)},
+        {"ColonOnlyLines", kFiles, ":\n:\n:", 0, "", 0, Header(0)},
+        {"TwoLines", kFiles, ":0A1B\n:A0B1C2\n", 0, "", 0, Header(5) + "\x0A\x1B\xA0\xB1\xC2"},
+        {"LastLineWithoutLineFeed", kFiles, ":0A1B\n:A0B1C", 0, "", 0, Header(4) + "\x0A\x1B\xA0\xB1"},
+        {"CarriageReturnsCount", kFiles, ":0A\r\n:1B\r\n", 0, "", 0,
+         Header(4) + std::string("\x0A\0\x1B\0", 4)},
+        {"NulEndsTheLine", kFiles, std::string(":0A\0:1B\n:2C\n", 11), 0, "", 0, Header(2) + "\x0A\x2C"},
+        {"LongestLineWithLineFeed", kFiles, line254.substr(0, 254) + "\n", 0, "", 0,
+         Header(127) + bytes126_and_nibble},
+        {"LongestLineAtEndOfFile", kFiles, line254, 0, "", 0, Header(127) + bytes127},
+        {"ManyLines", kFiles, many_lines, 0, "", 0, Header(300 * 21) + many_bytes},
+        {"DevNullAsBoth", {"/dev/null", "/dev/null"}, "", 0},
         {"SourceIsPipe",
-         [](const fs::path &dir) {
-             return PipeSource(StartFeeder({{":0A1B\n:C2\n", 3}}), dir / "a.bin");
-         },
-         0, "", false, target_is(Header(9) + "\x0A\x1B\xC2\x0A\x1B\xC2\x0A\x1B\xC2")},
-        // Opens, but every read fails: address 0 is never mapped.
-        {"SourceUnreadable",
-         [](const fs::path &dir) {
-             return Scene{"/proc/self/mem", dir / "a.bin", {}, {}, {}};
-         },
-         5, kSourceRead, true, target_is("")},
+         {"/dev/fd/3", "@/a.bin"},
+         good,
+         0,
+         "",
+         0,
+         Header(9) + "\x0A\x1B\xC2\x0A\x1B\xC2\x0A\x1B\xC2",
+         Prep::kPipeSource},
+        {"GoodRunWithStdoutClosed", kFiles, good, 0, "", 0, Header(3) + "\x0A\x1B\xC2", Prep::kNone,
+         no_stdout},
 
-        {"TargetIsPipe",
-         [small](const fs::path &dir) {
-             Scene scene = InDir(dir, small);
-             scene.target = dir / "fifo";
-             EXPECT_EQ(mkfifo(scene.target.c_str(), 0600), 0);
-             // A reader, so that opening the pipe for writing does not wait.
-             const int reader = open(scene.target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-             scene.after = [reader] { close(reader); };
-             return scene;
-         },
-         6, kTargetWrite, false, nullptr},
-        // Small enough to sit in the stream buffer until the end.
-        {"DiskFullAtTheEnd",
-         [small](const fs::path &dir) {
-             Scene scene = InDir(dir, small);
-             scene.target = "/dev/full";
-             return scene;
-         },
-         6, kTargetWrite, false, nullptr},
-        // A source that never ends: only a failure found mid-run stops it.
+        // Status 1: nothing is opened.
+        {"NoArguments", {}, good, 1, kUsage},
+        {"OneArgument", {"@/a.hex"}, good, 1, kUsage},
+        {"ThreeArguments", {"@/a.hex", "@/a.bin", "@/c.bin"}, good, 1, kUsage},
+        {"UsageWithStdoutClosed", {"@/a.hex"}, good, 1, "", 0, std::nullopt, Prep::kNone, no_stdout},
+
+        // Status 2: the target is neither created nor changed.
+        {"SourceMissing", {"@/none.hex", "@/new.bin"}, good, 2, kSourceOpen},
+        {"SourceIsDirectory", {"@", "@/new.bin"}, good, 2, kSourceOpen},
+        {"PathPrintedVerbatim", {"@/100%s %n %% fw.hex", "@/new.bin"}, good, 2, kSourceOpen},
+
+        // Status 3: the source is opened, closed again and left as it was.
+        {"TargetDirectoryMissing", {"@/a.hex", "@/missing/a.bin"}, good, 3, kTargetOpen, 1},
+        {"TargetIsDirectory", {"@/a.hex", "@"}, good, 3, kTargetOpen, 1},
+        {"TargetIsSourceSamePath", {"@/a.hex", "@/a.hex"}, good, 3, kSameFile, 1},
+        {"TargetIsSourceOtherSpelling", {"@/a.hex", "@/./a.hex"}, good, 3, kSameFile, 1},
+        {"TargetIsSymlinkToSource",
+         {"@/a.hex", "@/link.hex"},
+         good,
+         3,
+         kSameFile,
+         1,
+         std::nullopt,
+         Prep::kSymlink},
+        {"TargetIsHardLinkToSource",
+         {"@/a.hex", "@/hard.hex"},
+         good,
+         3,
+         kSameFile,
+         1,
+         std::nullopt,
+         Prep::kHardLink},
+
+        // Status 4: the payload so far stays, without a header.
+        {"OverlongLineSplits", kFiles, line254 + "\n", 4, kBadLine, 0, Header(0) + bytes127},
+        {"EmptyLineAtEnd", kFiles, ":0A1B\n\n", 4, kBadLine, 0, Header(0) + "\x0A\x1B"},
+        {"FirstLineLeadingSpace", kFiles, " :0A1B\n", 4, kBadLine, 0, ""},
+        {"FirstLineComment", kFiles, "# boot block\n:0A1B\n", 4, kBadLine, 0, ""},
+        {"FirstLineBlank", kFiles, "\n:0A1B\n", 4, kBadLine, 0, ""},
+        {"BadLineAfterGoodOnes", kFiles, ":0A1B\n:C2\nC3\n:D4\n", 4, kBadLine, 0, Header(0) + "\x0A\x1B\xC2"},
+        {"BadLineWithStdoutClosed", kFiles, bad, 4, "", 0, Header(0) + "\x0A", Prep::kNone, no_stdout},
+        // Source and target then take descriptors 0 and 1: the message must not land in the target.
+        {"BadLineWithStdinAndStdoutClosed",
+         kFiles,
+         bad,
+         4,
+         "",
+         0,
+         Header(0) + "\x0A",
+         Prep::kNone,
+         {true, true, -1}},
+        // Only the first failure is reported, not the failed close after it.
+        {"BadLineThenDiskFull", {"@/a.hex", "/dev/full"}, bad, 4, kBadLine},
+
+        // Status 5: every read fails, since address 0 is never mapped.
+        {"SourceUnreadable", {"/proc/self/mem", "@/a.bin"}, good, 5, kSourceRead, 0, ""},
+
+        // Status 6.
+        {"TargetIsPipe", {"@/a.hex", "@/fifo"}, good, 6, kTargetWrite, 1, std::nullopt, Prep::kFifo},
+        // Small enough to wait in the stream buffer until the end.
+        {"DiskFullAtTheEnd", {"@/a.hex", "/dev/full"}, good, 6, kTargetWrite, 1},
+        // A source without end: only a failure found mid-run stops it.
         {"DiskFullMidRun",
-         [](const fs::path &) {
-             return PipeSource(StartFeeder({{RecordLine(100) + "\n", 0}}), "/dev/full");
-         },
-         6, kTargetWrite, false, nullptr},
-        // The first failure is the one reported; the close that fails after it is not.
-        {"BadLineThenDiskFull",
-         [](const fs::path &dir) {
-             Scene scene = InDir(dir, ":0A\nbad\n");
-             scene.target = "/dev/full";
-             return scene;
-         },
-         4, kBadLine, true, nullptr},
+         {"/dev/fd/3", "/dev/full"},
+         RecordLine(100) + "\n",
+         6,
+         kTargetWrite,
+         1,
+         std::nullopt,
+         Prep::kEndlessPipe},
     };
 }
 
-void PrintTo(const FaultCase &c, std::ostream *os)
+class Run : public Hexfold, public testing::WithParamInterface<RunCase> {};
+
+TEST_P(Run, StatusMessageAndFiles)
 {
-    *os << c.name;
-}
+    RunCase c = GetParam();
+    for (std::string &arg : c.args) {
+        if (arg[0] == '@') {
+            arg.replace(0, 1, dir_.string());
+        }
+    }
+    std::ofstream(dir_ / "a.hex", std::ios::binary) << c.source;
+    std::ofstream(dir_ / "a.bin", std::ios::binary) << std::string(1024, 's');
+    std::optional<Feeder> feeder;
+    int fifo_reader = -1;
+    switch (c.prep) {
+    case Prep::kSymlink:
+        fs::create_symlink(dir_ / "a.hex", dir_ / "link.hex");
+        break;
+    case Prep::kHardLink:
+        fs::create_hard_link(dir_ / "a.hex", dir_ / "hard.hex");
+        break;
+    case Prep::kFifo:
+        ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+        // With a reader, opening the pipe for writing does not wait.
+        fifo_reader = open((dir_ / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        break;
+    case Prep::kPipeSource:
+    case Prep::kEndlessPipe:
+        feeder = StartFeeder({{c.source, c.prep == Prep::kPipeSource ? 3 : 0}});
+        c.streams.fd3 = feeder->read_end;
+        break;
+    case Prep::kNone:
+        break;
+    }
+    const auto before = Snapshot(dir_);
 
-class Fault : public Hexfold, public testing::WithParamInterface<FaultCase> {};
-
-TEST_P(Fault, ReportsOneLineAndTheStatus)
-{
-    const FaultCase &c = GetParam();
-    Scene scene = c.setup(dir_);
-    const std::vector<std::string> args = !scene.args.empty() || scene.source.empty()
-                                              ? scene.args
-                                              : std::vector<std::string>{scene.source, scene.target};
-
-    const Outcome run = RunHexfold(args, scene.streams);
-    if (scene.after) {
-        scene.after();
+    const Outcome run = RunHexfold(c.args, c.streams);
+    if (feeder) {
+        StopFeeder(*feeder);
+    }
+    if (fifo_reader >= 0) {
+        close(fifo_reader);
     }
 
     EXPECT_EQ(run.status, c.status);
-    const std::string expected = c.message.find("%s") == std::string::npos
-                                     ? c.message
-                                     : Format(c.message, c.names_source ? scene.source : scene.target);
+    std::string expected = c.message;
+    if (const std::size_t at = expected.find("%s"); at != std::string::npos) {
+        expected.replace(at, 2, c.args[c.named]);
+    }
     EXPECT_EQ(run.out, expected);
     EXPECT_EQ(run.err, "");
-    if (c.check) {
-        c.check(dir_, scene);
+    EXPECT_EQ(ReadFile(dir_ / "a.hex"), c.source) << "the source changed";
+    if (c.status >= 1 && c.status <= 3) {
+        EXPECT_EQ(Snapshot(dir_), before) << "a file was created or changed";
+    }
+    if (c.target) {
+        EXPECT_EQ(ReadFile(c.args[1]), c.target);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, Fault, testing::ValuesIn(FaultCases()),
-                         [](const testing::TestParamInfo<FaultCase> &param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, Run, testing::ValuesIn(RunCases()),
+                         [](const testing::TestParamInfo<RunCase> &param) { return param.param.name; });
 
 // The largest payload that the 32-bit header can count is accepted to its last
 // byte, and the line that would pass it is refused before it is written. It
@@ -551,22 +416,25 @@ TEST_F(Hexfold, LargeTargetStopsAtTheHeaderLimit)
         block += piece;
     }
     const std::uint64_t limit = 0xFFFFFFFFULL;
-    const std::uint64_t pieces = limit / 127; // 33818640, 15 bytes short
+    const std::uint64_t pieces = limit / 127;
     ASSERT_EQ(limit - pieces * 127, 15U);
-    const Scene scene = PipeSource(
-        StartFeeder({{block, pieces / 256}, {piece, pieces % 256}, {RecordLine(15) + "\n", 1}, {":00\n", 1}}),
-        dir_ / "a.bin");
+    const Feeder feeder =
+        StartFeeder({{block, pieces / 256}, {piece, pieces % 256}, {RecordLine(15) + "\n", 1}, {":00\n", 1}});
+    const fs::path target = dir_ / "a.bin";
 
-    const Outcome run = RunHexfold({scene.source, scene.target}, scene.streams);
-    scene.after();
+    Streams streams;
+    streams.fd3 = feeder.read_end;
+    const Outcome run = RunHexfold({"/dev/fd/3", target}, streams);
+    StopFeeder(feeder);
 
     EXPECT_EQ(run.status, 7);
-    EXPECT_EQ(run.out, Format(kTooLarge, scene.target));
+    EXPECT_EQ(run.out, kTooLarge.substr(0, kTooLarge.find("%s")) + target.string() +
+                           kTooLarge.substr(kTooLarge.find("%s") + 2));
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(fs::file_size(scene.target), 4 + limit);
-    std::ifstream target(scene.target, std::ios::binary);
+    EXPECT_EQ(fs::file_size(target), 4 + limit);
+    std::ifstream in(target, std::ios::binary);
     std::string head(4, 'x');
-    target.read(head.data(), 4);
+    in.read(head.data(), 4);
     EXPECT_EQ(head, Header(0));
 }
 
