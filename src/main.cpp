@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -82,6 +83,10 @@ bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
 
 int main(int argc, char *argv[])
 {
+    // Standard output carries only the failure line; when nobody reads it any
+    // more, the exit status must still say what happened, not SIGPIPE.
+    (void)std::signal(SIGPIPE, SIG_IGN);
+
     if (argc != 3) {
         (void)std::puts("usage : hexfold <FIRMWARE_FILENAME> <OUTPUTFILE>");
         return kUsage;

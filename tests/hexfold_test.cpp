@@ -130,7 +130,8 @@ struct Outcome {
 struct Streams {
     bool close_stdin = false;
     bool close_stdout = false;
-    int fd3 = -1; // becomes hexfold's descriptor 3, for a source path of /dev/fd/3
+    bool broken_stdout = false; // a pipe whose reader has gone
+    int fd3 = -1;               // becomes hexfold's descriptor 3, for a source path of /dev/fd/3
 };
 
 std::string Drain(int fd)
@@ -168,6 +169,11 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
         }
         if (streams.close_stdout) {
             close(1);
+        }
+        int ends[2];
+        if (streams.broken_stdout && pipe(ends) == 0) {
+            close(ends[0]);
+            dup2(ends[1], 1);
         }
         execv(HEXFOLD_BINARY, argv.data());
         _exit(127);
@@ -241,7 +247,9 @@ std::vector<RunCase> RunCases()
     }
     const std::string good = ":0A1B\n:C2\n";
     const std::string bad = ":0A\nbad\n";
-    const Streams no_stdout{false, true, -1};
+    const Streams no_stdout{false, true, false, -1};
+    const Streams no_stdin_stdout{true, true, false, -1};
+    const Streams unread_stdout{false, false, true, -1};
 
     return {
         // Conversions.
@@ -310,15 +318,10 @@ std::vector<RunCase> RunCases()
         {"BadLineAfterGoodOnes", kFiles, ":0A1B\n:C2\nC3\n:D4\n", 4, kBadLine, 0, Header(0) + "\x0A\x1B\xC2"},
         {"BadLineWithStdoutClosed", kFiles, bad, 4, "", 0, Header(0) + "\x0A", Prep::kNone, no_stdout},
         // Source and target then take descriptors 0 and 1: the message must not land in the target.
-        {"BadLineWithStdinAndStdoutClosed",
-         kFiles,
-         bad,
-         4,
-         "",
-         0,
-         Header(0) + "\x0A",
-         Prep::kNone,
-         {true, true, -1}},
+        {"BadLineWithStdinAndStdoutClosed", kFiles, bad, 4, "", 0, Header(0) + "\x0A", Prep::kNone,
+         no_stdin_stdout},
+        // Without SIGPIPE ignored, the status would be the signal's.
+        {"BadLineWithStdoutUnread", kFiles, bad, 4, "", 0, Header(0) + "\x0A", Prep::kNone, unread_stdout},
         // Only the first failure is reported, not the failed close after it.
         {"BadLineThenDiskFull", {"@/a.hex", "/dev/full"}, bad, 4, kBadLine},
 
@@ -327,8 +330,10 @@ std::vector<RunCase> RunCases()
 
         // Status 6.
         {"TargetIsPipe", {"@/a.hex", "@/fifo"}, good, 6, kTargetWrite, 1, std::nullopt, Prep::kFifo},
-        // Small enough to wait in the stream buffer until the end.
+        // Small enough to wait in the stream buffer until the seek back to the header.
         {"DiskFullAtTheEnd", {"@/a.hex", "/dev/full"}, good, 6, kTargetWrite, 1},
+        // No payload: only the header is pending, and only the close can fail.
+        {"DiskFullAtClose", {"@/a.hex", "/dev/full"}, ":\n", 6, kTargetWrite, 1},
         // A source without end: only a failure found mid-run stops it.
         {"DiskFullMidRun",
          {"/dev/fd/3", "/dev/full"},
