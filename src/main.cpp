@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -66,7 +67,8 @@ bool IsSameRegularFile(std::FILE *source, const char *target_path)
            source_info.st_dev == target_info.st_dev && source_info.st_ino == target_info.st_ino;
 }
 
-// A failed seek is also how a pipe or a terminal as target shows itself.
+// Little-endian whatever the host's byte order, into the 4 bytes reserved at
+// the start.
 bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
 {
     const std::array<std::uint8_t, kHeaderSize> header = {
@@ -122,6 +124,7 @@ int main(int argc, char *argv[])
     (void)std::setvbuf(target, target_stream_buffer.data(), _IOFBF, target_stream_buffer.size());
 
     int status = kSuccess;
+    // A pipe or a terminal as target shows itself here: it cannot be positioned.
     if (std::fseek(target, kHeaderSize, SEEK_SET) != 0) {
         status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
     }
@@ -145,6 +148,7 @@ int main(int argc, char *argv[])
         total += count;
         if (fwrite_unlocked(bytes.data(), 1, count, target) != count) {
             status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+            break;
         }
     }
     // fgets gives nullptr for end of file and read failure alike.
