@@ -1,6 +1,7 @@
 // hexfold FIRMWARE_FILENAME OUTPUTFILE: record lines of hexadecimal text in,
 // a 4-byte little-endian length header and the decoded bytes out.
-#include "record_line.hpp"
+#include "conversion.hpp"
+#include "record_reader.hpp"
 
 #include <sys/stat.h>
 
@@ -34,9 +35,13 @@ constexpr const char *kTooLargeMessage = "Error : Zintar target file '%s' is too
 
 constexpr long kHeaderSize = 4;
 
-// Larger than the default so that a stream costs one system call per
-// 64 KiB rather than per 4 KiB; fixed, so memory does not grow with the file.
-constexpr std::size_t kStreamBufferSize = std::size_t{64} * 1024;
+// The payload's length must fit the 32-bit header.
+constexpr std::uint32_t kHeaderLimit = std::numeric_limits<std::uint32_t>::max();
+
+// One read per 256 KiB of source and one write per 128 KiB of payload; fixed,
+// so memory does not grow with the file.
+constexpr std::size_t kSourceBlockSize = std::size_t{256} * 1024 + kBlockPadding;
+constexpr std::size_t kTargetBlockSize = std::size_t{128} * 1024;
 
 // Prints the one line that a failure gets and hands its status back, so that
 // each failure is reported where it is found. The path goes through %s, so a
@@ -117,11 +122,8 @@ int main(int argc, char *argv[])
     }
 
     // Open: source, target. From here every path closes both, source first.
-    std::array<char, kStreamBufferSize> source_stream_buffer{};
-    std::array<char, kStreamBufferSize> target_stream_buffer{};
-    // Should either call fail, the stream keeps its default buffer.
-    (void)std::setvbuf(source, source_stream_buffer.data(), _IOFBF, source_stream_buffer.size());
-    (void)std::setvbuf(target, target_stream_buffer.data(), _IOFBF, target_stream_buffer.size());
+    // The payload goes out in whole blocks, which a stream buffer would only copy.
+    (void)std::setvbuf(target, nullptr, _IONBF, 0);
 
     int status = kSuccess;
     // A pipe or a terminal as target shows itself here: it cannot be positioned.
@@ -129,31 +131,29 @@ int main(int argc, char *argv[])
         status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
     }
 
-    LineBuffer line{};
-    ByteBuffer bytes{};
+    std::array<char, kSourceBlockSize> source_block{};
+    std::array<std::uint8_t, kTargetBlockSize> target_block{};
     std::uint32_t total = 0;
-    // The streams belong to this one thread, so the per-call locking of
-    // fgets and fwrite, a quarter of the run time on short lines, is skipped.
-    while (status == kSuccess &&
-           fgets_unlocked(line.data(), static_cast<int>(line.size()), source) != nullptr) {
-        if (line[0] != ':') {
+    if (status == kSuccess) {
+        const Conversion conversion =
+            ConvertRecords(fileno(source), target, {source_block, target_block}, kHeaderLimit);
+        total = conversion.total;
+        switch (conversion.outcome) {
+        case ConversionOutcome::kConverted:
+            break;
+        case ConversionOutcome::kBadLine:
             status = Fail(kBadLine, kBadLineMessage, source_path);
             break;
-        }
-        const std::uint8_t count = ConvertHexLineToBytes(line, bytes);
-        if (count > std::numeric_limits<std::uint32_t>::max() - total) {
+        case ConversionOutcome::kSourceNotRead:
+            status = Fail(kSourceNotRead, kSourceReadMessage, source_path);
+            break;
+        case ConversionOutcome::kTargetNotWritten:
+            status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+            break;
+        case ConversionOutcome::kTooLarge:
             status = Fail(kTargetTooLarge, kTooLargeMessage, target_path);
             break;
         }
-        total += count;
-        if (fwrite_unlocked(bytes.data(), 1, count, target) != count) {
-            status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
-            break;
-        }
-    }
-    // fgets gives nullptr for end of file and read failure alike.
-    if (status == kSuccess && std::ferror(source) != 0) {
-        status = Fail(kSourceNotRead, kSourceReadMessage, source_path);
     }
     if (status == kSuccess && !WriteLengthHeader(target, total)) {
         status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
@@ -161,7 +161,7 @@ int main(int argc, char *argv[])
 
     // Nothing was written to the source, so its close cannot lose data.
     (void)std::fclose(source);
-    // The stream is buffered: a full disk often shows only here.
+    // Some file systems report a failed write only when the file is closed.
     if (std::fclose(target) != 0 && status == kSuccess) {
         status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
     }

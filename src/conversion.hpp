@@ -1,0 +1,39 @@
+// The whole conversion between the opened files: every piece of the source
+// checked, counted and decoded, and its bytes written behind the header.
+#ifndef HEXFOLD_CONVERSION_HPP
+#define HEXFOLD_CONVERSION_HPP
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+enum class ConversionOutcome {
+    kConverted,
+    kBadLine,          // a piece does not begin with ':'
+    kSourceNotRead,    // a read of the source failed
+    kTargetNotWritten, // a write of the target failed
+    kTooLarge,         // the payload would pass the limit
+};
+
+struct Conversion {
+    ConversionOutcome outcome = ConversionOutcome::kConverted;
+    std::uint32_t total = 0; // payload bytes accepted
+};
+
+// The caller's buffers, so that memory stays fixed whatever the source's
+// size. The source block must exceed kMaxPieceSize + kBlockPadding bytes,
+// the target block kTargetBlockMinimum.
+struct ConversionBuffers {
+    std::span<char> source_block;
+    std::span<std::uint8_t> target_block;
+};
+
+inline constexpr std::size_t kTargetBlockMinimum = 256;
+
+// Reads source from its current position to its end and writes the payload
+// at target's position in whole blocks. On every outcome but a failed write,
+// the bytes of the pieces accepted so far are written before it returns, and
+// the first failure is the one reported.
+Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffers, std::uint32_t limit);
+
+#endif
