@@ -3,6 +3,8 @@
 #ifndef HEXFOLD_CONVERSION_HPP
 #define HEXFOLD_CONVERSION_HPP
 
+#include "fast_lane.hpp"
+
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -33,7 +35,9 @@ inline constexpr std::size_t kTargetBlockMinimum = 256;
 // Reads source from its current position to its end and writes the payload
 // at target's position in whole blocks. On every outcome but a failed write,
 // the bytes of the pieces accepted so far are written before it returns, and
-// the first failure is the one reported.
-Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffers, std::uint32_t limit);
+// the first failure is the one reported. unit picks the vector code, which
+// gives the same result on any unit the machine has.
+Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffers, std::uint32_t limit,
+                          VectorUnit unit);
 
 #endif

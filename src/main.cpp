@@ -135,8 +135,8 @@ int main(int argc, char *argv[])
     std::array<std::uint8_t, kTargetBlockSize> target_block{};
     std::uint32_t total = 0;
     if (status == kSuccess) {
-        const Conversion conversion =
-            ConvertRecords(fileno(source), target, {source_block, target_block}, kHeaderLimit);
+        const Conversion conversion = ConvertRecords(fileno(source), target, {source_block, target_block},
+                                                     kHeaderLimit, BestVectorUnit());
         total = conversion.total;
         switch (conversion.outcome) {
         case ConversionOutcome::kConverted:

@@ -1,5 +1,7 @@
 #include "record_line.hpp"
 
+#include "pair_vectors.hpp"
+
 #include <bit>
 #include <cstring>
 
@@ -62,13 +64,8 @@ void ConvertHexPairsToBytes(const char *pairs, std::size_t count, std::uint8_t *
 {
     std::size_t done = 0;
 #if defined(__SSE2__)
-    const PairDecoder decoder;
-    for (; count - done >= 16; done += 16) {
-        hex_pairs::StoreSixteen(decoder, pairs + 2 * done, bytes + done);
-    }
-    if (count - done >= 8) {
-        hex_pairs::StoreEight(decoder, pairs + 2 * done, bytes + done);
-        done += 8;
+    for (; count - done >= 8; done += 8) {
+        StorePairsSse2(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pairs + 2 * done)), bytes + done);
     }
 #endif
     ConvertHexPairsToBytesScalar(pairs + 2 * done, count - done, bytes + done);

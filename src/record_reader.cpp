@@ -2,19 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-
-std::uint64_t MarkLineFeedsAndNulsScalar(const char *text)
-{
-    std::uint64_t marks = 0;
-    for (unsigned at = 0; at < 64; ++at) {
-        if (text[at] == '\n' || text[at] == '\0') {
-            marks |= std::uint64_t{1} << at;
-        }
-    }
-    return marks;
-}
 
 RefillResult RefillRecordReader(RecordReader &reader)
 {
@@ -24,8 +14,6 @@ RefillResult RefillRecordReader(RecordReader &reader)
         reader.begin = 0;
         reader.end = carried;
     }
-    // The characters past the old end are about to change.
-    reader.marks_at = kNoMarks;
     const std::size_t room = reader.block_size - kBlockPadding - carried;
     for (;;) {
         const ssize_t got = read(reader.fd, reader.block + carried, room);
@@ -41,4 +29,24 @@ RefillResult RefillRecordReader(RecordReader &reader)
             return RefillResult::kFailed;
         }
     }
+}
+
+bool TakeRecordPiece(RecordReader &reader, RecordPiece &piece)
+{
+    const char *start = reader.block + reader.begin;
+    const std::size_t window = std::min(reader.end - reader.begin, kMaxPieceSize);
+    const auto *line_feed = static_cast<const char *>(std::memchr(start, '\n', window));
+    std::size_t size = 0;
+    if (line_feed != nullptr) {
+        size = static_cast<std::size_t>(line_feed - start) + 1;
+    } else if (window == kMaxPieceSize || (reader.ended && window != 0)) {
+        size = window;
+    } else {
+        return false;
+    }
+    // A NUL ends the line's length but not the piece.
+    const auto *nul = static_cast<const char *>(std::memchr(start, '\0', size));
+    piece = {start, size, nul == nullptr ? size : static_cast<std::size_t>(nul - start)};
+    reader.begin += size;
+    return true;
 }

@@ -1,0 +1,71 @@
+// The vector forms of pair decoding, for x86's SSE2 and, on machines that
+// have it, AVX2. Each restates only the ranges that ConvertHexDigitToNum
+// accepts; the tests hold every pair of characters against that definition.
+#ifndef HEXFOLD_PAIR_VECTORS_HPP
+#define HEXFOLD_PAIR_VECTORS_HPP
+
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+// Each digit's value, anything else 0: the two ranges of digits are tested
+// with one unsigned compare each.
+inline __m128i DigitValuesSse2(__m128i chars)
+{
+    const __m128i digit = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
+    const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit);
+    // Setting bit 5 folds 'A'-'F' onto 'a'-'f' and nothing else onto them.
+    const __m128i letter = _mm_sub_epi8(_mm_or_si128(chars, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i is_letter = _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter);
+    return _mm_or_si128(_mm_and_si128(is_digit, digit),
+                        _mm_and_si128(is_letter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
+}
+
+// Pairs into 16-bit lanes, each holding its byte in the low half.
+inline __m128i PairLanesSse2(__m128i chars)
+{
+    const __m128i values = DigitValuesSse2(chars);
+    // In each lane the first character's value is the low byte, the second's the high byte.
+    const __m128i joined = _mm_or_si128(_mm_slli_epi16(values, 4), _mm_srli_epi16(values, 8));
+    return _mm_and_si128(joined, _mm_set1_epi16(0x00FF));
+}
+
+// 8 pairs, 16 characters, into 8 bytes.
+inline void StorePairsSse2(__m128i chars, std::uint8_t *bytes)
+{
+    const __m128i lanes = PairLanesSse2(chars);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(bytes), _mm_packus_epi16(lanes, lanes));
+}
+#endif
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define HEXFOLD_HAVE_AVX2 1
+#define HEXFOLD_AVX2 __attribute__((target("avx2")))
+
+// As the SSE2 forms, 32 characters at a time.
+HEXFOLD_AVX2 inline __m256i DigitValuesAvx2(__m256i chars)
+{
+    const __m256i digit = _mm256_sub_epi8(chars, _mm256_set1_epi8('0'));
+    const __m256i is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit);
+    const __m256i letter =
+        _mm256_sub_epi8(_mm256_or_si256(chars, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+    const __m256i is_letter = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter);
+    return _mm256_or_si256(_mm256_and_si256(is_digit, digit),
+                           _mm256_and_si256(is_letter, _mm256_add_epi8(letter, _mm256_set1_epi8(10))));
+}
+
+// 16 pairs, 32 characters, into 16 bytes.
+HEXFOLD_AVX2 inline void StorePairsAvx2(__m256i chars, std::uint8_t *bytes)
+{
+    const __m256i values = DigitValuesAvx2(chars);
+    const __m256i joined = _mm256_or_si256(_mm256_slli_epi16(values, 4), _mm256_srli_epi16(values, 8));
+    const __m256i lanes = _mm256_and_si256(joined, _mm256_set1_epi16(0x00FF));
+    // The pack works within each 128-bit half; the permute joins the halves' bytes.
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(lanes, lanes), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(bytes), _mm256_castsi256_si128(packed));
+}
+#endif
+
+#endif
