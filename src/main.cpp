@@ -1,6 +1,7 @@
 // hexfold FIRMWARE_FILENAME OUTPUTFILE: record lines of hexadecimal text in,
 // a 4-byte little-endian length header and the decoded bytes out.
 #include "record_line.hpp"
+#include "target_file.hpp"
 
 #include <sys/stat.h>
 
@@ -54,19 +55,6 @@ bool IsDirectory(std::FILE *stream)
     return fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Opening the source itself with "wb" would wipe it before it is read. Only
-// regular files are compared: devices such as /dev/null may serve as both.
-bool IsSameRegularFile(std::FILE *source, const char *target_path)
-{
-    struct stat source_info {};
-    struct stat target_info {};
-    if (fstat(fileno(source), &source_info) != 0 || stat(target_path, &target_info) != 0) {
-        return false;
-    }
-    return S_ISREG(source_info.st_mode) && S_ISREG(target_info.st_mode) &&
-           source_info.st_dev == target_info.st_dev && source_info.st_ino == target_info.st_ino;
-}
-
 // Little-endian whatever the host's byte order, into the 4 bytes reserved at
 // the start.
 bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
@@ -106,12 +94,13 @@ int main(int argc, char *argv[])
         (void)std::fclose(source);
         return Fail(kSourceNotOpened, kSourceOpenMessage, source_path);
     }
-    if (IsSameRegularFile(source, target_path)) {
+    std::FILE *target = nullptr;
+    const TargetOpening opening = OpenTarget(fileno(source), target_path, &target);
+    if (opening == TargetOpening::kIsSource) {
         (void)std::fclose(source);
         return Fail(kTargetNotOpened, kSameFileMessage, target_path);
     }
-    std::FILE *target = std::fopen(target_path, "wb");
-    if (target == nullptr) {
+    if (opening == TargetOpening::kFailed) {
         (void)std::fclose(source);
         return Fail(kTargetNotOpened, kTargetOpenMessage, target_path);
     }

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +19,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -127,11 +130,13 @@ struct Outcome {
     std::string err;
 };
 
+// How hexfold's process starts, besides its arguments.
 struct Streams {
     bool close_stdin = false;
     bool close_stdout = false;
     bool broken_stdout = false; // a pipe whose reader has gone
     int fd3 = -1;               // becomes hexfold's descriptor 3, for a source path of /dev/fd/3
+    unsigned time_limit = 20;   // seconds until SIGALRM ends a run that hangs; 0: none
 };
 
 std::string Drain(int fd)
@@ -170,6 +175,7 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
         if (streams.close_stdout) {
             close(1);
         }
+        alarm(streams.time_limit);
         int ends[2];
         if (streams.broken_stdout && pipe(ends) == 0) {
             close(ends[0]);
@@ -211,6 +217,7 @@ enum class Prep {
     kSymlink,     // @/link.hex -> @/a.hex
     kHardLink,    // @/hard.hex, a second name of @/a.hex
     kFifo,        // @/fifo, a named pipe with a reader
+    kLonelyFifo,  // @/fifo without a reader
     kPipeSource,  // /dev/fd/3: `source` three times through a pipe
     kEndlessPipe, // /dev/fd/3: `source` through a pipe without end
 };
@@ -374,6 +381,14 @@ std::vector<RunCase> RunCases()
          .message = kSameFile,
          .named = 1,
          .prep = Prep::kHardLink},
+        // Without O_NONBLOCK the open would wait for a reader for ever.
+        {.name = "TargetIsPipeWithoutReader",
+         .args = {"@/a.hex", "@/fifo"},
+         .source = good,
+         .status = 3,
+         .message = kTargetOpen,
+         .named = 1,
+         .prep = Prep::kLonelyFifo},
 
         // Status 4: the payload so far stays, without a header.
         {.name = "OverlongLineSplits",
@@ -502,9 +517,12 @@ TEST_P(Run, StatusMessageAndFiles)
         fs::create_hard_link(dir_ / "a.hex", dir_ / "hard.hex");
         break;
     case Prep::kFifo:
+    case Prep::kLonelyFifo:
         ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
         // With a reader, opening the pipe for writing does not wait.
-        fifo_reader = open((dir_ / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (c.prep == Prep::kFifo) {
+            fifo_reader = open((dir_ / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        }
         break;
     case Prep::kPipeSource:
     case Prep::kEndlessPipe:
@@ -543,6 +561,46 @@ TEST_P(Run, StatusMessageAndFiles)
 INSTANTIATE_TEST_SUITE_P(Cases, Run, testing::ValuesIn(RunCases()),
                          [](const testing::TestParamInfo<RunCase> &param) { return param.param.name; });
 
+// Another thread keeps switching the target's symbolic link between the
+// source and another file: whichever the open reaches, the source stays whole.
+TEST_F(Hexfold, TargetSwitchedToTheSourceMidRun)
+{
+    const std::string source = ":0A1B\n:C2\n";
+    std::ofstream(dir_ / "a.hex", std::ios::binary) << source;
+    const fs::path link = dir_ / "t.bin";
+    std::string same_file = kSameFile;
+    same_file.replace(same_file.find("%s"), 2, link.string());
+
+    std::atomic<bool> stop = false;
+    std::thread switcher([&] {
+        const fs::path next = dir_ / "t.next";
+        std::error_code ignored;
+        for (bool to_source = true; !stop; to_source = !to_source) {
+            fs::create_symlink(to_source ? "a.hex" : "other.bin", next, ignored);
+            fs::rename(next, link, ignored);
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    int runs = 0;
+    int refused = 0;
+    for (; runs < 200 && ReadFile(dir_ / "a.hex") == source; ++runs) {
+        const Outcome run = RunHexfold({(dir_ / "a.hex").string(), link.string()});
+        if (run.status == 3) {
+            ++refused;
+            EXPECT_EQ(run.out, same_file);
+        } else {
+            EXPECT_EQ(run.status, 0) << run.out;
+        }
+    }
+    stop = true;
+    switcher.join();
+
+    EXPECT_EQ(ReadFile(dir_ / "a.hex"), source) << "changed by run " << runs;
+    // Both files were reached, or the race was not run at all.
+    EXPECT_GT(refused, 0);
+    EXPECT_LT(refused, runs);
+}
+
 // The largest payload that the 32-bit header can count is accepted to its last
 // byte, and the line that would pass it is refused before it is written. It
 // takes 8 GiB of text and a 4 GiB target, so it runs under its own label.
@@ -566,6 +624,7 @@ TEST_F(Hexfold, LargeTargetStopsAtTheHeaderLimit)
 
     Streams streams;
     streams.fd3 = feeder.read_end;
+    streams.time_limit = 0;
     const Outcome run = RunHexfold({"/dev/fd/3", target}, streams);
     StopFeeder(feeder);
 
