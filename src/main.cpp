@@ -76,6 +76,9 @@ int main(int argc, char *argv[])
     // Standard output carries only the failure line; when nobody reads it any
     // more, the exit status must still say what happened, not SIGPIPE.
     (void)std::signal(SIGPIPE, SIG_IGN);
+    // Likewise past a file-size limit: the write then fails with EFBIG and
+    // the run ends with status 6 and its line.
+    (void)std::signal(SIGXFSZ, SIG_IGN);
 
     if (argc != 3) {
         (void)std::puts("usage : hexfold <FIRMWARE_FILENAME> <OUTPUTFILE>");

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -136,7 +137,8 @@ struct Streams {
     bool close_stdout = false;
     bool broken_stdout = false; // a pipe whose reader has gone
     int fd3 = -1;               // becomes hexfold's descriptor 3, for a source path of /dev/fd/3
-    unsigned time_limit = 20;   // seconds until SIGALRM ends a run that hangs; 0: none
+    rlim_t file_size_limit = RLIM_INFINITY;
+    unsigned time_limit = 20; // seconds until SIGALRM ends a run that hangs; 0: none
 };
 
 std::string Drain(int fd)
@@ -174,6 +176,10 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
         }
         if (streams.close_stdout) {
             close(1);
+        }
+        if (streams.file_size_limit != RLIM_INFINITY) {
+            const rlimit limit{streams.file_size_limit, streams.file_size_limit};
+            (void)setrlimit(RLIMIT_FSIZE, &limit);
         }
         alarm(streams.time_limit);
         int ends[2];
@@ -492,6 +498,15 @@ std::vector<RunCase> RunCases()
          .message = kTargetWrite,
          .named = 1,
          .prep = Prep::kEndlessPipe},
+        // Without SIGXFSZ ignored, the signal would end the run; the write stops at the limit.
+        {.name = "FileSizeLimit",
+         .args = kFiles,
+         .source = many_lines,
+         .status = 6,
+         .message = kTargetWrite,
+         .named = 1,
+         .target = Header(0) + many_bytes.substr(0, 4092),
+         .streams = {.file_size_limit = 4096}},
     };
 }
 
