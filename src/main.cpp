@@ -3,6 +3,7 @@
 #include "record_line.hpp"
 #include "target_file.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -55,6 +56,19 @@ bool IsDirectory(std::FILE *stream)
     return fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Started with 0, 1 or 2 closed, hexfold would hand that number to the source
+// or the target, and the failure line meant for standard output could end up
+// in the target. open takes the lowest free number, so each gap is filled in
+// turn; should /dev/null be missing, the run goes on as before.
+void FillClosedStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) == -1) {
+            return;
+        }
+    }
+}
+
 // Little-endian whatever the host's byte order, into the 4 bytes reserved at
 // the start.
 bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
@@ -73,6 +87,7 @@ bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
 
 int main(int argc, char *argv[])
 {
+    FillClosedStandardDescriptors();
     // Standard output carries only the failure line; when nobody reads it any
     // more, the exit status must still say what happened, not SIGPIPE.
     (void)std::signal(SIGPIPE, SIG_IGN);

@@ -135,6 +135,7 @@ struct Outcome {
 struct Streams {
     bool close_stdin = false;
     bool close_stdout = false;
+    bool close_stderr = false;
     bool broken_stdout = false; // a pipe whose reader has gone
     int fd3 = -1;               // becomes hexfold's descriptor 3, for a source path of /dev/fd/3
     rlim_t file_size_limit = RLIM_INFINITY;
@@ -176,6 +177,9 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
         }
         if (streams.close_stdout) {
             close(1);
+        }
+        if (streams.close_stderr) {
+            close(2);
         }
         if (streams.file_size_limit != RLIM_INFINITY) {
             const rlimit limit{streams.file_size_limit, streams.file_size_limit};
@@ -262,7 +266,15 @@ std::vector<RunCase> RunCases()
     const std::string bad = ":0A\nbad\n";
     const Streams no_stdout{.close_stdout = true};
     const Streams no_stdin_stdout{.close_stdin = true, .close_stdout = true};
+    const Streams none_open{.close_stdin = true, .close_stdout = true, .close_stderr = true};
     const Streams unread_stdout{.broken_stdout = true};
+    // A source path this long makes the failure line longer than the 4 KiB
+    // buffer of a stream on a file, so that it is written at once, not at exit.
+    std::string long_source = "@/a.hex";
+    const std::size_t dir_length = (fs::temp_directory_path() / "hexfold-test-XXXXXX").string().size();
+    while (dir_length + long_source.size() < 4080) {
+        long_source.insert(1, "/.");
+    }
 
     return {
         // Conversions.
@@ -329,6 +341,7 @@ std::vector<RunCase> RunCases()
          .args = {"@/a.hex"},
          .source = good,
          .status = 1,
+         .message = kUsage,
          .streams = no_stdout},
 
         // Status 2: the target is neither created nor changed.
@@ -437,6 +450,7 @@ std::vector<RunCase> RunCases()
          .args = kFiles,
          .source = bad,
          .status = 4,
+         .message = kBadLine,
          .target = Header(0) + "\x0A",
          .streams = no_stdout},
         // Source and target then take descriptors 0 and 1: the message must not land in the target.
@@ -444,8 +458,17 @@ std::vector<RunCase> RunCases()
          .args = kFiles,
          .source = bad,
          .status = 4,
+         .message = kBadLine,
          .target = Header(0) + "\x0A",
          .streams = no_stdin_stdout},
+        // Without 0 to 2 filled, the target would take descriptor 1, and this long message with it.
+        {.name = "BadLineWithAllStandardDescriptorsClosed",
+         .args = {long_source, "@/a.bin"},
+         .source = bad,
+         .status = 4,
+         .message = kBadLine,
+         .target = Header(0) + "\x0A",
+         .streams = none_open},
         // Without SIGPIPE ignored, the status would be the signal's.
         {.name = "BadLineWithStdoutUnread",
          .args = kFiles,
@@ -562,8 +585,17 @@ TEST_P(Run, StatusMessageAndFiles)
     if (const std::size_t at = expected.find("%s"); at != std::string::npos) {
         expected.replace(at, 2, c.args[c.named]);
     }
-    EXPECT_EQ(run.out, expected);
-    EXPECT_EQ(run.err, "");
+    if (c.streams.close_stdout) {
+        // Nothing can be seen on a closed standard output; the line must not have gone into a file.
+        for (const auto &[name, content] : Snapshot(dir_)) {
+            EXPECT_TRUE(expected.empty() || content.find(expected) == std::string::npos) << name;
+        }
+    } else {
+        EXPECT_EQ(run.out, expected);
+    }
+    if (!c.streams.close_stderr) {
+        EXPECT_EQ(run.err, "");
+    }
     EXPECT_EQ(ReadFile(dir_ / "a.hex"), c.source) << "the source changed";
     if (c.status >= 1 && c.status <= 3) {
         EXPECT_EQ(Snapshot(dir_), before) << "a file was created or changed";
