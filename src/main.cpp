@@ -2,7 +2,9 @@
 // a 4-byte little-endian length header and the decoded bytes out.
 #include "conversion.hpp"
 #include "record_reader.hpp"
+#include "target_file.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -59,17 +61,17 @@ bool IsDirectory(std::FILE *stream)
     return fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Opening the source itself with "wb" would wipe it before it is read. Only
-// regular files are compared: devices such as /dev/null may serve as both.
-bool IsSameRegularFile(std::FILE *source, const char *target_path)
+// Started with 0, 1 or 2 closed, hexfold would hand that number to the source
+// or the target, and the failure line meant for standard output could end up
+// in the target. open takes the lowest free number, so each gap is filled in
+// turn; should /dev/null be missing, the run goes on as before.
+void FillClosedStandardDescriptors()
 {
-    struct stat source_info {};
-    struct stat target_info {};
-    if (fstat(fileno(source), &source_info) != 0 || stat(target_path, &target_info) != 0) {
-        return false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) == -1) {
+            return;
+        }
     }
-    return S_ISREG(source_info.st_mode) && S_ISREG(target_info.st_mode) &&
-           source_info.st_dev == target_info.st_dev && source_info.st_ino == target_info.st_ino;
 }
 
 // Little-endian whatever the host's byte order, into the 4 bytes reserved at
@@ -90,9 +92,13 @@ bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
 
 int main(int argc, char *argv[])
 {
+    FillClosedStandardDescriptors();
     // Standard output carries only the failure line; when nobody reads it any
     // more, the exit status must still say what happened, not SIGPIPE.
     (void)std::signal(SIGPIPE, SIG_IGN);
+    // Likewise past a file-size limit: the write then fails with EFBIG and
+    // the run ends with status 6 and its line.
+    (void)std::signal(SIGXFSZ, SIG_IGN);
 
     if (argc != 3) {
         (void)std::puts("usage : hexfold <FIRMWARE_FILENAME> <OUTPUTFILE>");
@@ -111,12 +117,13 @@ int main(int argc, char *argv[])
         (void)std::fclose(source);
         return Fail(kSourceNotOpened, kSourceOpenMessage, source_path);
     }
-    if (IsSameRegularFile(source, target_path)) {
+    std::FILE *target = nullptr;
+    const TargetOpening opening = OpenTarget(fileno(source), target_path, &target);
+    if (opening == TargetOpening::kIsSource) {
         (void)std::fclose(source);
         return Fail(kTargetNotOpened, kSameFileMessage, target_path);
     }
-    std::FILE *target = std::fopen(target_path, "wb");
-    if (target == nullptr) {
+    if (opening == TargetOpening::kFailed) {
         (void)std::fclose(source);
         return Fail(kTargetNotOpened, kTargetOpenMessage, target_path);
     }

@@ -5,10 +5,13 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +20,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -127,11 +131,15 @@ struct Outcome {
     std::string err;
 };
 
+// How hexfold's process starts, besides its arguments.
 struct Streams {
     bool close_stdin = false;
     bool close_stdout = false;
+    bool close_stderr = false;
     bool broken_stdout = false; // a pipe whose reader has gone
     int fd3 = -1;               // becomes hexfold's descriptor 3, for a source path of /dev/fd/3
+    rlim_t file_size_limit = RLIM_INFINITY;
+    unsigned time_limit = 20; // seconds until SIGALRM ends a run that hangs; 0: none
 };
 
 std::string Drain(int fd)
@@ -170,6 +178,14 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
         if (streams.close_stdout) {
             close(1);
         }
+        if (streams.close_stderr) {
+            close(2);
+        }
+        if (streams.file_size_limit != RLIM_INFINITY) {
+            const rlimit limit{streams.file_size_limit, streams.file_size_limit};
+            (void)setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        alarm(streams.time_limit);
         int ends[2];
         if (streams.broken_stdout && pipe(ends) == 0) {
             close(ends[0]);
@@ -211,6 +227,7 @@ enum class Prep {
     kSymlink,     // @/link.hex -> @/a.hex
     kHardLink,    // @/hard.hex, a second name of @/a.hex
     kFifo,        // @/fifo, a named pipe with a reader
+    kLonelyFifo,  // @/fifo without a reader
     kPipeSource,  // /dev/fd/3: `source` three times through a pipe
     kEndlessPipe, // /dev/fd/3: `source` through a pipe without end
 };
@@ -247,102 +264,272 @@ std::vector<RunCase> RunCases()
     }
     const std::string good = ":0A1B\n:C2\n";
     const std::string bad = ":0A\nbad\n";
-    const Streams no_stdout{false, true, false, -1};
-    const Streams no_stdin_stdout{true, true, false, -1};
-    const Streams unread_stdout{false, false, true, -1};
+    const Streams no_stdout{.close_stdout = true};
+    const Streams no_stdin_stdout{.close_stdin = true, .close_stdout = true};
+    const Streams none_open{.close_stdin = true, .close_stdout = true, .close_stderr = true};
+    const Streams unread_stdout{.broken_stdout = true};
+    // A source path this long makes the failure line longer than the 4 KiB
+    // buffer of a stream on a file, so that it is written at once, not at exit.
+    std::string long_source = "@/a.hex";
+    const std::size_t dir_length = (fs::temp_directory_path() / "hexfold-test-XXXXXX").string().size();
+    while (dir_length + long_source.size() < 4080) {
+        long_source.insert(1, "/.");
+    }
 
     return {
         // Conversions.
-        {"EmptySource", kFiles, "", 0, "", 0, Header(0)},
-        {"ColonOnlyLines", kFiles, ":\n:\n:", 0, "", 0, Header(0)},
-        {"TwoLines", kFiles, ":0A1B\n:A0B1C2\n", 0, "", 0, Header(5) + "\x0A\x1B\xA0\xB1\xC2"},
-        {"LastLineWithoutLineFeed", kFiles, ":0A1B\n:A0B1C", 0, "", 0, Header(4) + "\x0A\x1B\xA0\xB1"},
-        {"CarriageReturnsCount", kFiles, ":0A\r\n:1B\r\n", 0, "", 0,
-         Header(4) + std::string("\x0A\0\x1B\0", 4)},
-        {"NulEndsTheLine", kFiles, std::string(":0A\0:1B\n:2C\n", 11), 0, "", 0, Header(2) + "\x0A\x2C"},
-        {"LongestLineWithLineFeed", kFiles, line254.substr(0, 254) + "\n", 0, "", 0,
-         Header(127) + bytes126_and_nibble},
-        {"LongestLineAtEndOfFile", kFiles, line254, 0, "", 0, Header(127) + bytes127},
-        {"ManyLines", kFiles, many_lines, 0, "", 0, Header(300 * 21) + many_bytes},
-        {"DevNullAsBoth", {"/dev/null", "/dev/null"}, "", 0},
-        {"SourceIsPipe",
-         {"/dev/fd/3", "@/a.bin"},
-         good,
-         0,
-         "",
-         0,
-         Header(9) + "\x0A\x1B\xC2\x0A\x1B\xC2\x0A\x1B\xC2",
-         Prep::kPipeSource},
-        {"GoodRunWithStdoutClosed", kFiles, good, 0, "", 0, Header(3) + "\x0A\x1B\xC2", Prep::kNone,
-         no_stdout},
+        {.name = "EmptySource", .args = kFiles, .source = "", .status = 0, .target = Header(0)},
+        {.name = "ColonOnlyLines", .args = kFiles, .source = ":\n:\n:", .status = 0, .target = Header(0)},
+        {.name = "TwoLines",
+         .args = kFiles,
+         .source = ":0A1B\n:A0B1C2\n",
+         .status = 0,
+         .target = Header(5) + "\x0A\x1B\xA0\xB1\xC2"},
+        {.name = "LastLineWithoutLineFeed",
+         .args = kFiles,
+         .source = ":0A1B\n:A0B1C",
+         .status = 0,
+         .target = Header(4) + "\x0A\x1B\xA0\xB1"},
+        {.name = "CarriageReturnsCount",
+         .args = kFiles,
+         .source = ":0A\r\n:1B\r\n",
+         .status = 0,
+         .target = Header(4) + std::string("\x0A\0\x1B\0", 4)},
+        {.name = "NulEndsTheLine",
+         .args = kFiles,
+         .source = std::string(":0A\0:1B\n:2C\n", 11),
+         .status = 0,
+         .target = Header(2) + "\x0A\x2C"},
+        {.name = "LongestLineWithLineFeed",
+         .args = kFiles,
+         .source = line254.substr(0, 254) + "\n",
+         .status = 0,
+         .target = Header(127) + bytes126_and_nibble},
+        {.name = "LongestLineAtEndOfFile",
+         .args = kFiles,
+         .source = line254,
+         .status = 0,
+         .target = Header(127) + bytes127},
+        {.name = "ManyLines",
+         .args = kFiles,
+         .source = many_lines,
+         .status = 0,
+         .target = Header(300 * 21) + many_bytes},
+        {.name = "DevNullAsBoth", .args = {"/dev/null", "/dev/null"}, .source = "", .status = 0},
+        {.name = "SourceIsPipe",
+         .args = {"/dev/fd/3", "@/a.bin"},
+         .source = good,
+         .status = 0,
+         .target = Header(9) + "\x0A\x1B\xC2\x0A\x1B\xC2\x0A\x1B\xC2",
+         .prep = Prep::kPipeSource},
+        {.name = "GoodRunWithStdoutClosed",
+         .args = kFiles,
+         .source = good,
+         .status = 0,
+         .target = Header(3) + "\x0A\x1B\xC2",
+         .streams = no_stdout},
 
         // Status 1: nothing is opened.
-        {"NoArguments", {}, good, 1, kUsage},
-        {"OneArgument", {"@/a.hex"}, good, 1, kUsage},
-        {"ThreeArguments", {"@/a.hex", "@/a.bin", "@/c.bin"}, good, 1, kUsage},
-        {"UsageWithStdoutClosed", {"@/a.hex"}, good, 1, "", 0, std::nullopt, Prep::kNone, no_stdout},
+        {.name = "NoArguments", .args = {}, .source = good, .status = 1, .message = kUsage},
+        {.name = "OneArgument", .args = {"@/a.hex"}, .source = good, .status = 1, .message = kUsage},
+        {.name = "ThreeArguments",
+         .args = {"@/a.hex", "@/a.bin", "@/c.bin"},
+         .source = good,
+         .status = 1,
+         .message = kUsage},
+        {.name = "UsageWithStdoutClosed",
+         .args = {"@/a.hex"},
+         .source = good,
+         .status = 1,
+         .message = kUsage,
+         .streams = no_stdout},
 
         // Status 2: the target is neither created nor changed.
-        {"SourceMissing", {"@/none.hex", "@/new.bin"}, good, 2, kSourceOpen},
-        {"SourceIsDirectory", {"@", "@/new.bin"}, good, 2, kSourceOpen},
-        {"PathPrintedVerbatim", {"@/100%s %n %% fw.hex", "@/new.bin"}, good, 2, kSourceOpen},
+        {.name = "SourceMissing",
+         .args = {"@/none.hex", "@/new.bin"},
+         .source = good,
+         .status = 2,
+         .message = kSourceOpen},
+        {.name = "SourceIsDirectory",
+         .args = {"@", "@/new.bin"},
+         .source = good,
+         .status = 2,
+         .message = kSourceOpen},
+        {.name = "PathPrintedVerbatim",
+         .args = {"@/100%s %n %% fw.hex", "@/new.bin"},
+         .source = good,
+         .status = 2,
+         .message = kSourceOpen},
 
         // Status 3: the source is opened, closed again and left as it was.
-        {"TargetDirectoryMissing", {"@/a.hex", "@/missing/a.bin"}, good, 3, kTargetOpen, 1},
-        {"TargetIsDirectory", {"@/a.hex", "@"}, good, 3, kTargetOpen, 1},
-        {"TargetIsSourceSamePath", {"@/a.hex", "@/a.hex"}, good, 3, kSameFile, 1},
-        {"TargetIsSourceOtherSpelling", {"@/a.hex", "@/./a.hex"}, good, 3, kSameFile, 1},
-        {"TargetIsSymlinkToSource",
-         {"@/a.hex", "@/link.hex"},
-         good,
-         3,
-         kSameFile,
-         1,
-         std::nullopt,
-         Prep::kSymlink},
-        {"TargetIsHardLinkToSource",
-         {"@/a.hex", "@/hard.hex"},
-         good,
-         3,
-         kSameFile,
-         1,
-         std::nullopt,
-         Prep::kHardLink},
+        {.name = "TargetDirectoryMissing",
+         .args = {"@/a.hex", "@/missing/a.bin"},
+         .source = good,
+         .status = 3,
+         .message = kTargetOpen,
+         .named = 1},
+        {.name = "TargetIsDirectory",
+         .args = {"@/a.hex", "@"},
+         .source = good,
+         .status = 3,
+         .message = kTargetOpen,
+         .named = 1},
+        {.name = "TargetIsSourceSamePath",
+         .args = {"@/a.hex", "@/a.hex"},
+         .source = good,
+         .status = 3,
+         .message = kSameFile,
+         .named = 1},
+        {.name = "TargetIsSourceOtherSpelling",
+         .args = {"@/a.hex", "@/./a.hex"},
+         .source = good,
+         .status = 3,
+         .message = kSameFile,
+         .named = 1},
+        {.name = "TargetIsSymlinkToSource",
+         .args = {"@/a.hex", "@/link.hex"},
+         .source = good,
+         .status = 3,
+         .message = kSameFile,
+         .named = 1,
+         .prep = Prep::kSymlink},
+        {.name = "TargetIsHardLinkToSource",
+         .args = {"@/a.hex", "@/hard.hex"},
+         .source = good,
+         .status = 3,
+         .message = kSameFile,
+         .named = 1,
+         .prep = Prep::kHardLink},
+        // Without O_NONBLOCK the open would wait for a reader for ever.
+        {.name = "TargetIsPipeWithoutReader",
+         .args = {"@/a.hex", "@/fifo"},
+         .source = good,
+         .status = 3,
+         .message = kTargetOpen,
+         .named = 1,
+         .prep = Prep::kLonelyFifo},
 
         // Status 4: the payload so far stays, without a header.
-        {"OverlongLineSplits", kFiles, line254 + "\n", 4, kBadLine, 0, Header(0) + bytes127},
-        {"EmptyLineAtEnd", kFiles, ":0A1B\n\n", 4, kBadLine, 0, Header(0) + "\x0A\x1B"},
-        {"FirstLineLeadingSpace", kFiles, " :0A1B\n", 4, kBadLine, 0, ""},
-        {"FirstLineComment", kFiles, "# boot block\n:0A1B\n", 4, kBadLine, 0, ""},
-        {"FirstLineBlank", kFiles, "\n:0A1B\n", 4, kBadLine, 0, ""},
-        {"BadLineAfterGoodOnes", kFiles, ":0A1B\n:C2\nC3\n:D4\n", 4, kBadLine, 0, Header(0) + "\x0A\x1B\xC2"},
-        {"BadLineWithStdoutClosed", kFiles, bad, 4, "", 0, Header(0) + "\x0A", Prep::kNone, no_stdout},
+        {.name = "OverlongLineSplits",
+         .args = kFiles,
+         .source = line254 + "\n",
+         .status = 4,
+         .message = kBadLine,
+         .target = Header(0) + bytes127},
+        {.name = "EmptyLineAtEnd",
+         .args = kFiles,
+         .source = ":0A1B\n\n",
+         .status = 4,
+         .message = kBadLine,
+         .target = Header(0) + "\x0A\x1B"},
+        {.name = "FirstLineLeadingSpace",
+         .args = kFiles,
+         .source = " :0A1B\n",
+         .status = 4,
+         .message = kBadLine,
+         .target = ""},
+        {.name = "FirstLineComment",
+         .args = kFiles,
+         .source = "# boot block\n:0A1B\n",
+         .status = 4,
+         .message = kBadLine,
+         .target = ""},
+        {.name = "FirstLineBlank",
+         .args = kFiles,
+         .source = "\n:0A1B\n",
+         .status = 4,
+         .message = kBadLine,
+         .target = ""},
+        {.name = "BadLineAfterGoodOnes",
+         .args = kFiles,
+         .source = ":0A1B\n:C2\nC3\n:D4\n",
+         .status = 4,
+         .message = kBadLine,
+         .target = Header(0) + "\x0A\x1B\xC2"},
+        {.name = "BadLineWithStdoutClosed",
+         .args = kFiles,
+         .source = bad,
+         .status = 4,
+         .message = kBadLine,
+         .target = Header(0) + "\x0A",
+         .streams = no_stdout},
         // Source and target then take descriptors 0 and 1: the message must not land in the target.
-        {"BadLineWithStdinAndStdoutClosed", kFiles, bad, 4, "", 0, Header(0) + "\x0A", Prep::kNone,
-         no_stdin_stdout},
+        {.name = "BadLineWithStdinAndStdoutClosed",
+         .args = kFiles,
+         .source = bad,
+         .status = 4,
+         .message = kBadLine,
+         .target = Header(0) + "\x0A",
+         .streams = no_stdin_stdout},
+        // Without 0 to 2 filled, the target would take descriptor 1, and this long message with it.
+        {.name = "BadLineWithAllStandardDescriptorsClosed",
+         .args = {long_source, "@/a.bin"},
+         .source = bad,
+         .status = 4,
+         .message = kBadLine,
+         .target = Header(0) + "\x0A",
+         .streams = none_open},
         // Without SIGPIPE ignored, the status would be the signal's.
-        {"BadLineWithStdoutUnread", kFiles, bad, 4, "", 0, Header(0) + "\x0A", Prep::kNone, unread_stdout},
+        {.name = "BadLineWithStdoutUnread",
+         .args = kFiles,
+         .source = bad,
+         .status = 4,
+         .target = Header(0) + "\x0A",
+         .streams = unread_stdout},
         // Only the first failure is reported, not the failed close after it.
-        {"BadLineThenDiskFull", {"@/a.hex", "/dev/full"}, bad, 4, kBadLine},
+        {.name = "BadLineThenDiskFull",
+         .args = {"@/a.hex", "/dev/full"},
+         .source = bad,
+         .status = 4,
+         .message = kBadLine},
 
         // Status 5: every read fails, since address 0 is never mapped.
-        {"SourceUnreadable", {"/proc/self/mem", "@/a.bin"}, good, 5, kSourceRead, 0, ""},
+        {.name = "SourceUnreadable",
+         .args = {"/proc/self/mem", "@/a.bin"},
+         .source = good,
+         .status = 5,
+         .message = kSourceRead,
+         .target = ""},
 
         // Status 6.
-        {"TargetIsPipe", {"@/a.hex", "@/fifo"}, good, 6, kTargetWrite, 1, std::nullopt, Prep::kFifo},
+        {.name = "TargetIsPipe",
+         .args = {"@/a.hex", "@/fifo"},
+         .source = good,
+         .status = 6,
+         .message = kTargetWrite,
+         .named = 1,
+         .prep = Prep::kFifo},
         // Small enough to wait in the stream buffer until the seek back to the header.
-        {"DiskFullAtTheEnd", {"@/a.hex", "/dev/full"}, good, 6, kTargetWrite, 1},
+        {.name = "DiskFullAtTheEnd",
+         .args = {"@/a.hex", "/dev/full"},
+         .source = good,
+         .status = 6,
+         .message = kTargetWrite,
+         .named = 1},
         // No payload: only the header is pending, and only the close can fail.
-        {"DiskFullAtClose", {"@/a.hex", "/dev/full"}, ":\n", 6, kTargetWrite, 1},
+        {.name = "DiskFullAtClose",
+         .args = {"@/a.hex", "/dev/full"},
+         .source = ":\n",
+         .status = 6,
+         .message = kTargetWrite,
+         .named = 1},
         // A source without end: only a failure found mid-run stops it.
-        {"DiskFullMidRun",
-         {"/dev/fd/3", "/dev/full"},
-         RecordLine(100) + "\n",
-         6,
-         kTargetWrite,
-         1,
-         std::nullopt,
-         Prep::kEndlessPipe},
+        {.name = "DiskFullMidRun",
+         .args = {"/dev/fd/3", "/dev/full"},
+         .source = RecordLine(100) + "\n",
+         .status = 6,
+         .message = kTargetWrite,
+         .named = 1,
+         .prep = Prep::kEndlessPipe},
+        // Without SIGXFSZ ignored, the signal would end the run; the write stops at the limit.
+        {.name = "FileSizeLimit",
+         .args = kFiles,
+         .source = many_lines,
+         .status = 6,
+         .message = kTargetWrite,
+         .named = 1,
+         .target = Header(0) + many_bytes.substr(0, 4092),
+         .streams = {.file_size_limit = 4096}},
     };
 }
 
@@ -368,9 +555,12 @@ TEST_P(Run, StatusMessageAndFiles)
         fs::create_hard_link(dir_ / "a.hex", dir_ / "hard.hex");
         break;
     case Prep::kFifo:
+    case Prep::kLonelyFifo:
         ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
         // With a reader, opening the pipe for writing does not wait.
-        fifo_reader = open((dir_ / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (c.prep == Prep::kFifo) {
+            fifo_reader = open((dir_ / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        }
         break;
     case Prep::kPipeSource:
     case Prep::kEndlessPipe:
@@ -395,8 +585,17 @@ TEST_P(Run, StatusMessageAndFiles)
     if (const std::size_t at = expected.find("%s"); at != std::string::npos) {
         expected.replace(at, 2, c.args[c.named]);
     }
-    EXPECT_EQ(run.out, expected);
-    EXPECT_EQ(run.err, "");
+    if (c.streams.close_stdout) {
+        // Nothing can be seen on a closed standard output; the line must not have gone into a file.
+        for (const auto &[name, content] : Snapshot(dir_)) {
+            EXPECT_TRUE(expected.empty() || content.find(expected) == std::string::npos) << name;
+        }
+    } else {
+        EXPECT_EQ(run.out, expected);
+    }
+    if (!c.streams.close_stderr) {
+        EXPECT_EQ(run.err, "");
+    }
     EXPECT_EQ(ReadFile(dir_ / "a.hex"), c.source) << "the source changed";
     if (c.status >= 1 && c.status <= 3) {
         EXPECT_EQ(Snapshot(dir_), before) << "a file was created or changed";
@@ -408,6 +607,46 @@ TEST_P(Run, StatusMessageAndFiles)
 
 INSTANTIATE_TEST_SUITE_P(Cases, Run, testing::ValuesIn(RunCases()),
                          [](const testing::TestParamInfo<RunCase> &param) { return param.param.name; });
+
+// Another thread keeps switching the target's symbolic link between the
+// source and another file: whichever the open reaches, the source stays whole.
+TEST_F(Hexfold, TargetSwitchedToTheSourceMidRun)
+{
+    const std::string source = ":0A1B\n:C2\n";
+    std::ofstream(dir_ / "a.hex", std::ios::binary) << source;
+    const fs::path link = dir_ / "t.bin";
+    std::string same_file = kSameFile;
+    same_file.replace(same_file.find("%s"), 2, link.string());
+
+    std::atomic<bool> stop = false;
+    std::thread switcher([&] {
+        const fs::path next = dir_ / "t.next";
+        std::error_code ignored;
+        for (bool to_source = true; !stop; to_source = !to_source) {
+            fs::create_symlink(to_source ? "a.hex" : "other.bin", next, ignored);
+            fs::rename(next, link, ignored);
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    int runs = 0;
+    int refused = 0;
+    for (; runs < 200 && ReadFile(dir_ / "a.hex") == source; ++runs) {
+        const Outcome run = RunHexfold({(dir_ / "a.hex").string(), link.string()});
+        if (run.status == 3) {
+            ++refused;
+            EXPECT_EQ(run.out, same_file);
+        } else {
+            EXPECT_EQ(run.status, 0) << run.out;
+        }
+    }
+    stop = true;
+    switcher.join();
+
+    EXPECT_EQ(ReadFile(dir_ / "a.hex"), source) << "changed by run " << runs;
+    // Both files were reached, or the race was not run at all.
+    EXPECT_GT(refused, 0);
+    EXPECT_LT(refused, runs);
+}
 
 // The largest payload that the 32-bit header can count is accepted to its last
 // byte, and the line that would pass it is refused before it is written. It
@@ -432,6 +671,7 @@ TEST_F(Hexfold, LargeTargetStopsAtTheHeaderLimit)
 
     Streams streams;
     streams.fd3 = feeder.read_end;
+    streams.time_limit = 0;
     const Outcome run = RunHexfold({"/dev/fd/3", target}, streams);
     StopFeeder(feeder);
 
