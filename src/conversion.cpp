@@ -17,6 +17,18 @@ bool WriteBlock(std::FILE *target, const std::uint8_t *bytes, std::size_t size)
     return std::fwrite(bytes, 1, size, target) == size;
 }
 
+// Past flush_at the next piece might not fit: the block goes out and starts
+// again empty.
+bool WriteBlockWhenFull(std::FILE *target, const std::uint8_t *bytes, std::size_t &used, std::size_t flush_at)
+{
+    if (used <= flush_at) {
+        return true;
+    }
+    const bool written = WriteBlock(target, bytes, used);
+    used = 0;
+    return written;
+}
+
 } // namespace
 
 Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffers, std::uint32_t limit,
@@ -24,7 +36,6 @@ Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffe
 {
     RecordReader reader{source, buffers.source_block.data(), buffers.source_block.size()};
     std::uint8_t *const bytes = buffers.target_block.data();
-    // Past this the next piece might not fit.
     const std::size_t flush_at = buffers.target_block.size() - kPieceBytesMax;
     std::size_t used = 0;
     Conversion result;
@@ -42,12 +53,9 @@ Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffe
                 used += run.bytes;
                 result.total += static_cast<std::uint32_t>(run.bytes);
             }
-            if (used > flush_at) {
-                if (!WriteBlock(target, bytes, used)) {
-                    result.outcome = ConversionOutcome::kTargetNotWritten;
-                    return result;
-                }
-                used = 0;
+            if (!WriteBlockWhenFull(target, bytes, used, flush_at)) {
+                result.outcome = ConversionOutcome::kTargetNotWritten;
+                return result;
             }
 
             // Then one piece the general way.
@@ -68,6 +76,10 @@ Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffe
             ConvertHexPairsToBytes(piece.data + 1, count, bytes + used);
             used += count;
             result.total += static_cast<std::uint32_t>(count);
+            if (!WriteBlockWhenFull(target, bytes, used, flush_at)) {
+                result.outcome = ConversionOutcome::kTargetNotWritten;
+                return result;
+            }
         }
         if (result.outcome != ConversionOutcome::kConverted || reader.ended) {
             break;

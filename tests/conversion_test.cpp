@@ -1,0 +1,170 @@
+// The block reader, the vector decoders and the conversion core, each held
+// against a definition that knows nothing of blocks or vectors.
+#include "fast_lane.hpp"
+#include "record_line.hpp"
+#include "reference_conversion.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+namespace {
+
+std::string UnitName(VectorUnit unit)
+{
+    switch (unit) {
+    case VectorUnit::kNone:
+        return "none";
+    case VectorUnit::kSse2:
+        return "sse2";
+    case VectorUnit::kAvx2:
+        return "avx2";
+    }
+    return "?";
+}
+
+std::uint8_t ExpectedByte(char first, char second)
+{
+    return static_cast<std::uint8_t>(ConvertHexDigitToNum(first) << 4U | ConvertHexDigitToNum(second));
+}
+
+// All 65,536 pairs, each eight times over (a whole vector step) and once
+// (the scalar tail).
+TEST(ConvertHexPairsToBytes, EveryPairInTheVectorBodyAndTheTail)
+{
+    for (int first = 0; first < 256; ++first) {
+        for (int second = 0; second < 256; ++second) {
+            std::string pairs;
+            for (int k = 0; k < 9; ++k) {
+                pairs += static_cast<char>(first);
+                pairs += static_cast<char>(second);
+            }
+            const std::uint8_t expected = ExpectedByte(pairs[0], pairs[1]);
+            std::array<std::uint8_t, 10> body{};
+            std::array<std::uint8_t, 10> scalar{};
+            ConvertHexPairsToBytes(pairs.data(), 9, body.data());
+            ConvertHexPairsToBytesScalar(pairs.data(), 9, scalar.data());
+            for (std::size_t k = 0; k < 9; ++k) {
+                ASSERT_EQ(body[k], expected) << "pair " << first << ", " << second << " at " << k;
+                ASSERT_EQ(scalar[k], expected) << "pair " << first << ", " << second << " at " << k;
+            }
+            ASSERT_EQ(body[9], 0) << "written past the count";
+        }
+    }
+}
+
+class VectorUnitTest : public testing::TestWithParam<VectorUnit> {};
+
+// Every pair that can stand in a simple piece, in every position of a
+// 20-pair line: the vector steps that run whole and the one that holds the
+// line feed.
+TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
+{
+    // The piece is followed by more than a whole piece that is not simple.
+    std::string text = ":" + std::string(40, '0') + "\n" + std::string(300, 'x');
+    if (GetParam() == VectorUnit::kNone) {
+        std::array<std::uint8_t, 64> bytes{};
+        const SimpleRun run =
+            DecodeSimplePieces(GetParam(), text.data(), text.size() - 64, bytes.data(), 1024);
+        EXPECT_EQ(run.chars, 0U) << "the plain unit leaves every piece to the general way";
+        return;
+    }
+    for (int first = 0; first < 256; ++first) {
+        for (int second = 0; second < 256; ++second) {
+            if (first == '\n' || first == 0 || second == '\n' || second == 0) {
+                continue;
+            }
+            for (std::size_t k = 0; k < 20; ++k) {
+                text[1 + 2 * k] = static_cast<char>(first);
+                text[2 + 2 * k] = static_cast<char>(second);
+            }
+            std::array<std::uint8_t, 64> bytes{};
+            const SimpleRun run =
+                DecodeSimplePieces(GetParam(), text.data(), text.size() - 64, bytes.data(), 1024);
+            ASSERT_EQ(run.chars, 42U);
+            ASSERT_EQ(run.bytes, 20U);
+            for (std::size_t k = 0; k < 20; ++k) {
+                ASSERT_EQ(bytes[k], ExpectedByte(text[1], text[2]))
+                    << "pair " << first << ", " << second << " at " << k;
+            }
+        }
+    }
+}
+
+// Lines of every shape, many times over, so that the block's end falls on
+// every kind of character: pieces of 255 characters that split, the longest
+// line that does not, NULs, carriage returns, odd digit counts, lines that
+// are only a colon, and a last line without a line feed.
+std::string MixedSource()
+{
+    std::string digits;
+    for (int i = 0; i < 254; ++i) {
+        digits += "0123456789abcdefABCDEF"[i % 22];
+    }
+    std::string source;
+    for (std::size_t round = 0; round < 3; ++round) {
+        for (std::size_t length = 0; length <= 64; ++length) {
+            source.append(":").append(digits, round, length).append("\n");
+        }
+        source.append(":").append(digits).append(":").append(digits, 1, 100).append("\n");
+        source.append(":").append(digits, 0, 253).append("\n");
+        source
+            .append(":0A\0"
+                    "1B\n",
+                    7)
+            .append(":\0\n", 3)
+            .append(":AB\r\n:\n:\n");
+        source.append(":").append(digits, 5, 200).append(1, '\0').append(digits, 0, 60).append("\n");
+    }
+    return source.append(":0A1B2");
+}
+
+TEST_P(VectorUnitTest, SameResultAsLineReadsWhereverTheBlockEnds)
+{
+    const std::string good = MixedSource();
+    const std::string sources[] = {
+        good,
+        good + "\n",                                         // an empty last line
+        good.substr(0, 3000).append("?").append(good, 3000), // a bad line in the middle
+        good.substr(0, 5000).append("\n").append(good, 5000),
+    };
+    for (const std::string &source : sources) {
+        const ConversionResult expected = ConvertWithLineReads(source, 0xFFFFFFFF);
+        ASSERT_GT(expected.payload.size(), 1000U);
+        // Every offset of a 600-character stretch, and every target block
+        // size from the smallest that works.
+        for (std::size_t size = 320; size < 920; ++size) {
+            ASSERT_EQ(ConvertWithCore(source, size, 256 + size % 200, 0xFFFFFFFF, GetParam()), expected)
+                << "source block of " << size;
+        }
+    }
+}
+
+// The header limit is exact: a payload of exactly the limit converts, one
+// byte less refuses the line that would pass it, with the lines before it
+// written. Lines long enough that the simple pieces run in bulk up to it.
+TEST_P(VectorUnitTest, TheLimitIsExact)
+{
+    std::string source;
+    for (int i = 0; i < 400; ++i) {
+        source.append(":")
+            .append(2 * static_cast<std::size_t>(i % 37), "0123456789ABCDEF"[i % 16])
+            .append("\n");
+    }
+    const std::size_t total = ConvertWithLineReads(source, 0xFFFFFFFF).payload.size();
+    for (const std::size_t below : {0U, 1U, 17U, 18U, 36U, 200U, 500U}) {
+        const auto limit = static_cast<std::uint32_t>(total - below);
+        const ConversionResult expected = ConvertWithLineReads(source, limit);
+        EXPECT_EQ(expected.outcome,
+                  below == 0 ? ConversionOutcome::kConverted : ConversionOutcome::kTooLarge);
+        EXPECT_EQ(ConvertWithCore(source, 4096 + 64, 4096, limit, GetParam()), expected) << below << " below";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, VectorUnitTest, testing::ValuesIn(AvailableVectorUnits()),
+                         [](const testing::TestParamInfo<VectorUnit> &param) {
+                             return UnitName(param.param);
+                         });
+
+} // namespace
