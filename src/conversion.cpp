@@ -5,6 +5,7 @@
 #include "record_reader.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -39,6 +40,8 @@ Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffe
     const std::size_t flush_at = buffers.target_block.size() - kPieceBytesMax;
     std::size_t used = 0;
     Conversion result;
+    LineBuffer line{};
+    ByteBuffer line_bytes{};
 
     while (result.outcome == ConversionOutcome::kConverted) {
         for (;;) {
@@ -58,7 +61,7 @@ Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffe
                 return result;
             }
 
-            // Then one piece the general way.
+            // Then one piece the general way, as a line of its own.
             RecordPiece piece;
             if (!TakeRecordPiece(reader, piece)) {
                 break;
@@ -67,15 +70,16 @@ Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffe
                 result.outcome = ConversionOutcome::kBadLine;
                 break;
             }
-            // The colon is no NUL, so the length is at least 1.
-            const std::size_t count = (piece.length - 1) / 2;
+            std::memcpy(line.data(), piece.data, piece.size);
+            line[piece.size] = '\0';
+            const std::uint8_t count = ConvertHexLineToBytes(line, line_bytes);
             if (count > limit - result.total) {
                 result.outcome = ConversionOutcome::kTooLarge;
                 break;
             }
-            ConvertHexPairsToBytes(piece.data + 1, count, bytes + used);
+            std::memcpy(bytes + used, line_bytes.data(), count);
             used += count;
-            result.total += static_cast<std::uint32_t>(count);
+            result.total += count;
             if (!WriteBlockWhenFull(target, bytes, used, flush_at)) {
                 result.outcome = ConversionOutcome::kTargetNotWritten;
                 return result;

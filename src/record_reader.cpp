@@ -44,9 +44,7 @@ bool TakeRecordPiece(RecordReader &reader, RecordPiece &piece)
     } else {
         return false;
     }
-    // A NUL ends the line's length but not the piece.
-    const auto *nul = static_cast<const char *>(std::memchr(start, '\0', size));
-    piece = {start, size, nul == nullptr ? size : static_cast<std::size_t>(nul - start)};
+    piece = {start, size};
     reader.begin += size;
     return true;
 }

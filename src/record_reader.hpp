@@ -28,8 +28,7 @@ struct RecordReader {
 
 struct RecordPiece {
     const char *data = nullptr;
-    std::size_t size = 0;   // its line feed included
-    std::size_t length = 0; // up to its first NUL, or its size
+    std::size_t size = 0; // its line feed included; at most kMaxPieceSize
 };
 
 enum class RefillResult { kRead, kEnded, kFailed };
