@@ -1,6 +1,8 @@
 // End-to-end: runs the built hexfold on real files, links, devices and pipes
 // and checks its status, its standard output byte for byte, an empty standard
 // error, and what it leaves behind.
+#include "reference_conversion.hpp"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -230,7 +232,33 @@ enum class Prep {
     kLonelyFifo,  // @/fifo without a reader
     kPipeSource,  // /dev/fd/3: `source` three times through a pipe
     kEndlessPipe, // /dev/fd/3: `source` through a pipe without end
+    kTricklePipe, // /dev/fd/3: `source` through a pipe, 7 characters a write
+    kOpenPipe,    // /dev/fd/3: `source` in a pipe whose writer stays silent, not closed, until the run ends
 };
+
+// The first read of a file fills hexfold's 256 KiB block; this is where it ends.
+constexpr std::size_t kBlockEdge = std::size_t{256} * 1024;
+
+// Record lines of 44 characters, the last one shorter, `chars` in all (not 1).
+std::string RecordLines(std::size_t chars)
+{
+    std::string lines;
+    while (lines.size() < chars) {
+        const std::size_t left = chars - lines.size();
+        const std::size_t length = left >= 88 ? 44 : (left > 44 ? left / 2 : left);
+        lines += RecordLine(length - 2).substr(0, length - 1) + "\n";
+    }
+    return lines;
+}
+
+// What hexfold must leave behind for a source: the image, or on a failure the
+// payload so far without its header.
+std::string ExpectedTarget(const std::string &source)
+{
+    const ConversionResult result = ConvertWithLineReads(source, 0xFFFFFFFF);
+    const bool converted = result.outcome == ConversionOutcome::kConverted;
+    return Header(converted ? static_cast<std::uint32_t>(result.payload.size()) : 0) + result.payload;
+}
 
 struct RunCase {
     const char *name;
@@ -513,6 +541,38 @@ std::vector<RunCase> RunCases()
          .status = 6,
          .message = kTargetWrite,
          .named = 1},
+        // Where the first block ends: a piece of 255 characters across it, which splits.
+        {.name = "SplitPieceAcrossTheBlockEdge",
+         .args = kFiles,
+         .source = RecordLines(kBlockEdge - 100) + line254 + ":0A1B\n",
+         .status = 0,
+         .target = ExpectedTarget(RecordLines(kBlockEdge - 100) + line254 + ":0A1B\n")},
+        {.name = "NulAtTheBlockEdge",
+         .args = kFiles,
+         .source = RecordLines(kBlockEdge - 10) + ":0A1B2C3D" + std::string(1, '\0') + "4E\n:5F\n",
+         .status = 0,
+         .target =
+             ExpectedTarget(RecordLines(kBlockEdge - 10) + ":0A1B2C3D" + std::string(1, '\0') + "4E\n:5F\n")},
+        {.name = "BadLineAtTheBlockEdge",
+         .args = kFiles,
+         .source = RecordLines(kBlockEdge) + "bad\n:00\n",
+         .status = 4,
+         .message = kBadLine,
+         .target = ExpectedTarget(RecordLines(kBlockEdge) + "bad\n")},
+        {.name = "SourceThroughPipeInSmallWrites",
+         .args = {"/dev/fd/3", "@/a.bin"},
+         .source = many_lines + line254,
+         .status = 0,
+         .target = ExpectedTarget(many_lines + line254),
+         .prep = Prep::kTricklePipe},
+        // A bad line must end the run although the writer neither writes more nor closes.
+        {.name = "BadLineFromPipeKeptOpen",
+         .args = {"/dev/fd/3", "@/a.bin"},
+         .source = bad,
+         .status = 4,
+         .message = kBadLine,
+         .target = Header(0) + "\x0A",
+         .prep = Prep::kOpenPipe},
         // A source without end: only a failure found mid-run stops it.
         {.name = "DiskFullMidRun",
          .args = {"/dev/fd/3", "/dev/full"},
@@ -547,6 +607,7 @@ TEST_P(Run, StatusMessageAndFiles)
     std::ofstream(dir_ / "a.bin", std::ios::binary) << std::string(1024, 's');
     std::optional<Feeder> feeder;
     int fifo_reader = -1;
+    int silent_writer = -1;
     switch (c.prep) {
     case Prep::kSymlink:
         fs::create_symlink(dir_ / "a.hex", dir_ / "link.hex");
@@ -567,6 +628,23 @@ TEST_P(Run, StatusMessageAndFiles)
         feeder = StartFeeder({{c.source, c.prep == Prep::kPipeSource ? 3 : 0}});
         c.streams.fd3 = feeder->read_end;
         break;
+    case Prep::kTricklePipe: {
+        std::vector<std::pair<std::string, std::uint64_t>> pieces;
+        for (std::size_t at = 0; at < c.source.size(); at += 7) {
+            pieces.emplace_back(c.source.substr(at, 7), 1);
+        }
+        feeder = StartFeeder(pieces);
+        c.streams.fd3 = feeder->read_end;
+        break;
+    }
+    case Prep::kOpenPipe: {
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        ASSERT_EQ(write(ends[1], c.source.data(), c.source.size()), static_cast<ssize_t>(c.source.size()));
+        c.streams.fd3 = ends[0];
+        silent_writer = ends[1];
+        break;
+    }
     case Prep::kNone:
         break;
     }
@@ -578,6 +656,10 @@ TEST_P(Run, StatusMessageAndFiles)
     }
     if (fifo_reader >= 0) {
         close(fifo_reader);
+    }
+    if (silent_writer >= 0) {
+        close(silent_writer);
+        close(c.streams.fd3);
     }
 
     EXPECT_EQ(run.status, c.status);
