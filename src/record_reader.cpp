@@ -19,6 +19,8 @@ RefillResult RefillRecordReader(RecordReader &reader)
         const ssize_t got = read(reader.fd, reader.block + carried, room);
         if (got > 0) {
             reader.end += static_cast<std::size_t>(got);
+            // Vector loads may look into the padding; give them defined bytes.
+            std::memset(reader.block + reader.end, 0, kBlockPadding);
             return RefillResult::kRead;
         }
         if (got == 0) {
