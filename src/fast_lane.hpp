@@ -10,6 +10,7 @@ enum class VectorUnit {
     kNone, // every piece goes the general way
     kSse2,
     kAvx2,
+    kAvx512,
 };
 
 // The widest unit that this build and this machine have.
@@ -21,7 +22,7 @@ struct SimpleRun {
 };
 
 // Up to this many bytes past a run's own may be written.
-inline constexpr std::size_t kSimpleRunSpill = 16;
+inline constexpr std::size_t kSimpleRunSpill = 32;
 
 // Takes the simple pieces at the start of text, one after another, as long
 // as more than a whole piece's worth of characters (kMaxPieceSize) is left,

@@ -20,6 +20,8 @@ std::string UnitName(VectorUnit unit)
         return "sse2";
     case VectorUnit::kAvx2:
         return "avx2";
+    case VectorUnit::kAvx512:
+        return "avx512";
     }
     return "?";
 }

@@ -91,8 +91,11 @@ inline std::vector<VectorUnit> AvailableVectorUnits()
     if (BestVectorUnit() != VectorUnit::kNone) {
         units.push_back(VectorUnit::kSse2);
     }
-    if (BestVectorUnit() == VectorUnit::kAvx2) {
+    if (BestVectorUnit() >= VectorUnit::kAvx2) {
         units.push_back(VectorUnit::kAvx2);
+    }
+    if (BestVectorUnit() == VectorUnit::kAvx512) {
+        units.push_back(VectorUnit::kAvx512);
     }
     return units;
 }
