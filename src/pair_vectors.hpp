@@ -37,6 +37,24 @@ inline void StorePairsSse2(__m128i chars, std::uint8_t *bytes)
     const __m128i lanes = PairLanesSse2(chars);
     _mm_storel_epi64(reinterpret_cast<__m128i *>(bytes), _mm_packus_epi16(lanes, lanes));
 }
+
+inline void DecodePairsSse2(const char *pairs, std::uint8_t *bytes)
+{
+    StorePairsSse2(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pairs)), bytes);
+}
+
+// One bit for each of the 64 characters from text: set for a line feed or a NUL.
+inline std::uint64_t MarkStopsSse2(const char *text)
+{
+    std::uint64_t stops = 0;
+    for (unsigned at = 0; at < 64; at += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at));
+        const __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n')),
+                                          _mm_cmpeq_epi8(chunk, _mm_setzero_si128()));
+        stops |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(hits))} << at;
+    }
+    return stops;
+}
 #endif
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -67,6 +85,23 @@ HEXFOLD_AVX2 inline void StorePairsAvx2(__m256i chars, std::uint8_t *bytes)
     _mm_storeu_si128(reinterpret_cast<__m128i *>(bytes), _mm256_castsi256_si128(packed));
 }
 
+HEXFOLD_AVX2 inline void DecodePairsAvx2(const char *pairs, std::uint8_t *bytes)
+{
+    StorePairsAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(pairs)), bytes);
+}
+
+HEXFOLD_AVX2 inline std::uint64_t MarkStopsAvx2(const char *text)
+{
+    std::uint64_t stops = 0;
+    for (unsigned at = 0; at < 64; at += 32) {
+        const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + at));
+        const __m256i hits = _mm256_or_si256(_mm256_cmpeq_epi8(chunk, _mm256_set1_epi8('\n')),
+                                             _mm256_cmpeq_epi8(chunk, _mm256_setzero_si256()));
+        stops |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hits))} << at;
+    }
+    return stops;
+}
+
 #define HEXFOLD_AVX512 __attribute__((target("avx512f,avx512bw")))
 
 // As the AVX2 forms, 64 characters at a time, with the compares' masks in
@@ -89,6 +124,18 @@ HEXFOLD_AVX512 inline void StorePairsAvx512(__m512i chars, std::uint8_t *bytes)
     const __m512i joined = _mm512_or_si512(_mm512_slli_epi16(values, 4), _mm512_srli_epi16(values, 8));
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(bytes),
                         _mm512_maskz_cvtepi16_epi8(~__mmask32{0}, joined));
+}
+
+HEXFOLD_AVX512 inline void DecodePairsAvx512(const char *pairs, std::uint8_t *bytes)
+{
+    StorePairsAvx512(_mm512_loadu_si512(pairs), bytes);
+}
+
+HEXFOLD_AVX512 inline std::uint64_t MarkStopsAvx512(const char *text)
+{
+    const __m512i chunk = _mm512_loadu_si512(text);
+    return _mm512_cmpeq_epi8_mask(chunk, _mm512_set1_epi8('\n')) |
+           _mm512_cmpeq_epi8_mask(chunk, _mm512_setzero_si512());
 }
 #endif
 
