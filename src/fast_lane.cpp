@@ -7,9 +7,6 @@
 
 namespace {
 
-// A simple piece's line feed stands at most this far behind its colon.
-constexpr std::size_t kLastStop = kMaxPieceSize - 1;
-
 // The same walk for every unit, which brings its own two steps: marking the
 // line feeds and NULs of 64 characters, and decoding kChars characters.
 // The stops are found from the marks, not from the decoded characters, so
@@ -20,6 +17,8 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
 [[gnu::always_inline]] inline SimpleRun WalkSimplePieces(const char *text, std::size_t available,
                                                          std::uint8_t *bytes, std::size_t room)
 {
+    // A simple piece's line feed stands at most this far behind its colon.
+    constexpr std::size_t kLastStop = kMaxPieceSize - 1;
     SimpleRun run;
     if (available <= kMaxPieceSize) {
         return run;
@@ -103,8 +102,9 @@ VectorUnit BestVectorUnit()
 #endif
 }
 
-SimpleRun DecodeSimplePieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
-                             std::size_t room)
+SimpleRun DecodeSimplePieces(VectorUnit unit, [[maybe_unused]] const char *text,
+                             [[maybe_unused]] std::size_t available, [[maybe_unused]] std::uint8_t *bytes,
+                             [[maybe_unused]] std::size_t room)
 {
     switch (unit) {
 #if defined(HEXFOLD_HAVE_AVX2)
