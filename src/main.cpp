@@ -138,10 +138,11 @@ int main(int argc, char *argv[])
         status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
     }
 
-    // Left uninitialised: only the pages that the run fills are ever touched,
-    // which for a small source is most of the run's cost.
-    std::array<char, kSourceBlockSize> source_block;
-    std::array<std::uint8_t, kTargetBlockSize> target_block;
+    // Static rather than on the stack, where a frame this large is probed page
+    // by page: only the pages that a run fills are ever touched, which for a
+    // small source is much of the run's cost.
+    static std::array<char, kSourceBlockSize> source_block;
+    static std::array<std::uint8_t, kTargetBlockSize> target_block;
     std::uint32_t total = 0;
     if (status == kSuccess) {
         const Conversion conversion = ConvertRecords(fileno(source), target, {source_block, target_block},
