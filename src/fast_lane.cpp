@@ -7,8 +7,9 @@
 
 // The C library has already asked the processor what it can do, at start-up;
 // asking it again costs a small run a noticeable share of its time under
-// virtualisation, where each question traps.
-#if defined(HEXFOLD_HAVE_AVX2) && __has_include(<sys/platform/x86.h>)
+// virtualisation, where each question traps. (glibc 2.36's header spells
+// bool as C's _Bool, which clang++ rejects.)
+#if defined(HEXFOLD_HAVE_AVX2) && !defined(__clang__) && __has_include(<sys/platform/x86.h>)
 #include <sys/platform/x86.h>
 #define HEXFOLD_SUPPORTS(unit, feature) CPU_FEATURE_ACTIVE(feature)
 #else
