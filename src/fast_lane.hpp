@@ -1,5 +1,6 @@
-// The common piece, a colon and digits up to a line feed, found and decoded
-// from the same vector loads, many pieces to a call.
+// The common piece, a colon and digits up to a line feed: found from a bit
+// mask of the block's line feeds and decoded a vector at a time, many pieces
+// to a call.
 #ifndef HEXFOLD_FAST_LANE_HPP
 #define HEXFOLD_FAST_LANE_HPP
 

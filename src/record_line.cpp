@@ -65,7 +65,7 @@ void ConvertHexPairsToBytes(const char *pairs, std::size_t count, std::uint8_t *
     std::size_t done = 0;
 #if defined(__SSE2__)
     for (; count - done >= 8; done += 8) {
-        StorePairsSse2(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pairs + 2 * done)), bytes + done);
+        DecodePairsSse2(pairs + 2 * done, bytes + done);
     }
 #endif
     ConvertHexPairsToBytesScalar(pairs + 2 * done, count - done, bytes + done);
