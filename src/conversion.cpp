@@ -1,5 +1,6 @@
 #include "conversion.hpp"
 
+#include "descriptor_io.hpp"
 #include "fast_lane.hpp"
 #include "record_line.hpp"
 #include "record_reader.hpp"
@@ -13,26 +14,21 @@ namespace {
 constexpr std::size_t kPieceBytesMax = (kMaxPieceSize - 1) / 2 + kSimpleRunSpill;
 static_assert(kTargetBlockMinimum > kPieceBytesMax);
 
-bool WriteBlock(std::FILE *target, const std::uint8_t *bytes, std::size_t size)
-{
-    return std::fwrite(bytes, 1, size, target) == size;
-}
-
 // Past flush_at the next piece might not fit: the block goes out and starts
 // again empty.
-bool WriteBlockWhenFull(std::FILE *target, const std::uint8_t *bytes, std::size_t &used, std::size_t flush_at)
+bool WriteBlockWhenFull(int target, const std::uint8_t *bytes, std::size_t &used, std::size_t flush_at)
 {
     if (used <= flush_at) {
         return true;
     }
-    const bool written = WriteBlock(target, bytes, used);
+    const bool written = WriteAll(target, bytes, used);
     used = 0;
     return written;
 }
 
 } // namespace
 
-Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffers, std::uint32_t limit,
+Conversion ConvertRecords(int source, int target, ConversionBuffers buffers, std::uint32_t limit,
                           VectorUnit unit)
 {
     RecordReader reader{source, buffers.source_block.data(), buffers.source_block.size()};
@@ -93,7 +89,7 @@ Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffe
         }
     }
     // Whatever else went wrong, the pieces accepted before it belong in the target.
-    if (!WriteBlock(target, bytes, used) && result.outcome == ConversionOutcome::kConverted) {
+    if (!WriteAll(target, bytes, used) && result.outcome == ConversionOutcome::kConverted) {
         result.outcome = ConversionOutcome::kTargetNotWritten;
     }
     return result;

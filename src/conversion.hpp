@@ -6,7 +6,6 @@
 #include "fast_lane.hpp"
 
 #include <cstdint>
-#include <cstdio>
 #include <span>
 
 enum class ConversionOutcome {
@@ -37,7 +36,7 @@ inline constexpr std::size_t kTargetBlockMinimum = 256;
 // the bytes of the pieces accepted so far are written before it returns, and
 // the first failure is the one reported. unit picks the vector code, which
 // gives the same result on any unit the machine has.
-Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffers, std::uint32_t limit,
+Conversion ConvertRecords(int source, int target, ConversionBuffers buffers, std::uint32_t limit,
                           VectorUnit unit);
 
 #endif

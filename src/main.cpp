@@ -1,11 +1,13 @@
 // hexfold FIRMWARE_FILENAME OUTPUTFILE: record lines of hexadecimal text in,
 // a 4-byte little-endian length header and the decoded bytes out.
 #include "conversion.hpp"
+#include "descriptor_io.hpp"
 #include "record_reader.hpp"
 #include "target_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <csignal>
@@ -35,7 +37,7 @@ constexpr const char *kSourceReadMessage = "Error : can't read Zintar source fil
 constexpr const char *kTargetWriteMessage = "Error : can't write Zintar target file '%s' .\n";
 constexpr const char *kTooLargeMessage = "Error : Zintar target file '%s' is too large .\n";
 
-constexpr long kHeaderSize = 4;
+constexpr off_t kHeaderSize = 4;
 
 // The payload's length must fit the 32-bit header.
 constexpr std::uint32_t kHeaderLimit = std::numeric_limits<std::uint32_t>::max();
@@ -54,13 +56,6 @@ int Fail(int status, const char *message, const char *path)
     return status;
 }
 
-// fopen("r") succeeds on a directory on Linux, and only the first read fails.
-bool IsDirectory(std::FILE *stream)
-{
-    struct stat info {};
-    return fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // Started with 0, 1 or 2 closed, hexfold would hand that number to the source
 // or the target, and the failure line meant for standard output could end up
 // in the target. open takes the lowest free number, so each gap is filled in
@@ -76,7 +71,7 @@ void FillClosedStandardDescriptors()
 
 // Little-endian whatever the host's byte order, into the 4 bytes reserved at
 // the start.
-bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
+bool WriteLengthHeader(int target, std::uint32_t total)
 {
     const std::array<std::uint8_t, kHeaderSize> header = {
         static_cast<std::uint8_t>(total),
@@ -84,8 +79,7 @@ bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
         static_cast<std::uint8_t>(total >> 16U),
         static_cast<std::uint8_t>(total >> 24U),
     };
-    return std::fseek(target, 0, SEEK_SET) == 0 &&
-           std::fwrite(header.data(), 1, header.size(), target) == header.size();
+    return WriteAll(target, header.data(), header.size(), 0);
 }
 
 } // namespace
@@ -108,33 +102,32 @@ int main(int argc, char *argv[])
     const char *target_path = argv[2];
 
     // Open: nothing.
-    std::FILE *source = std::fopen(source_path, "r");
-    if (source == nullptr) {
+    const int source = open(source_path, O_RDONLY | O_CLOEXEC);
+    if (source < 0) {
         return Fail(kSourceNotOpened, kSourceOpenMessage, source_path);
     }
-    // Open: source.
-    if (IsDirectory(source)) {
-        (void)std::fclose(source);
+    // Open: source. A directory opens for reading on Linux, and only the
+    // first read would fail.
+    struct stat source_info {};
+    if (fstat(source, &source_info) != 0 || S_ISDIR(source_info.st_mode)) {
+        (void)close(source);
         return Fail(kSourceNotOpened, kSourceOpenMessage, source_path);
     }
-    std::FILE *target = nullptr;
-    const TargetOpening opening = OpenTarget(fileno(source), target_path, &target);
+    int target = -1;
+    const TargetOpening opening = OpenTarget(source_info, target_path, &target);
     if (opening == TargetOpening::kIsSource) {
-        (void)std::fclose(source);
+        (void)close(source);
         return Fail(kTargetNotOpened, kSameFileMessage, target_path);
     }
     if (opening == TargetOpening::kFailed) {
-        (void)std::fclose(source);
+        (void)close(source);
         return Fail(kTargetNotOpened, kTargetOpenMessage, target_path);
     }
 
     // Open: source, target. From here every path closes both, source first.
-    // The payload goes out in whole blocks, which a stream buffer would only copy.
-    (void)std::setvbuf(target, nullptr, _IONBF, 0);
-
     int status = kSuccess;
     // A pipe or a terminal as target shows itself here: it cannot be positioned.
-    if (std::fseek(target, kHeaderSize, SEEK_SET) != 0) {
+    if (lseek(target, kHeaderSize, SEEK_SET) < 0) {
         status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
     }
 
@@ -145,8 +138,8 @@ int main(int argc, char *argv[])
     static std::array<std::uint8_t, kTargetBlockSize> target_block;
     std::uint32_t total = 0;
     if (status == kSuccess) {
-        const Conversion conversion = ConvertRecords(fileno(source), target, {source_block, target_block},
-                                                     kHeaderLimit, BestVectorUnit());
+        const Conversion conversion =
+            ConvertRecords(source, target, {source_block, target_block}, kHeaderLimit, BestVectorUnit());
         total = conversion.total;
         switch (conversion.outcome) {
         case ConversionOutcome::kConverted:
@@ -170,9 +163,9 @@ int main(int argc, char *argv[])
     }
 
     // Nothing was written to the source, so its close cannot lose data.
-    (void)std::fclose(source);
+    (void)close(source);
     // Some file systems report a failed write only when the file is closed.
-    if (std::fclose(target) != 0 && status == kSuccess) {
+    if (close(target) != 0 && status == kSuccess) {
         status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
     }
     // Open: nothing.
