@@ -88,8 +88,9 @@ Conversion ConvertRecords(int source, int target, ConversionBuffers buffers, std
             result.outcome = ConversionOutcome::kSourceNotRead;
         }
     }
-    // Whatever else went wrong, the pieces accepted before it belong in the target.
-    if (!WriteAll(target, bytes, used) && result.outcome == ConversionOutcome::kConverted) {
+    // Whatever else went wrong, the pieces accepted before it belong in the
+    // target; when they cannot go there, that is what the caller must hear.
+    if (!WriteAll(target, bytes, used)) {
         result.outcome = ConversionOutcome::kTargetNotWritten;
     }
     return result;

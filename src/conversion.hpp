@@ -32,9 +32,10 @@ struct ConversionBuffers {
 inline constexpr std::size_t kTargetBlockMinimum = 256;
 
 // Reads source from its current position to its end and writes the payload
-// at target's position in whole blocks. On every outcome but a failed write,
-// the bytes of the pieces accepted so far are written before it returns, and
-// the first failure is the one reported. unit picks the vector code, which
+// at target's position in whole blocks. The bytes of the pieces accepted so
+// far are written before it returns whatever the outcome; a failure to write
+// them is the outcome then, since it says what the target holds, and
+// otherwise the first failure is. unit picks the vector code, which
 // gives the same result on any unit the machine has.
 Conversion ConvertRecords(int source, int target, ConversionBuffers buffers, std::uint32_t limit,
                           VectorUnit unit);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -47,23 +48,33 @@ constexpr std::uint32_t kHeaderLimit = std::numeric_limits<std::uint32_t>::max()
 constexpr std::size_t kSourceBlockSize = std::size_t{256} * 1024 + kBlockPadding;
 constexpr std::size_t kTargetBlockSize = std::size_t{128} * 1024;
 
-// Prints the one line that a failure gets and hands its status back, so that
-// each failure is reported where it is found. The path goes through %s, so a
-// path holding '%' is printed as it stands.
+// Prints the one line that a failure gets and hands its status back. The path
+// goes through %s, so a path holding '%' is printed as it stands.
 int Fail(int status, const char *message, const char *path)
 {
     (void)std::printf(message, path);
     return status;
 }
 
+// Once both files are open, the status may still change at the end (the
+// target's bytes may fail to go out after another failure), so the line is
+// chosen as the run goes and printed once, after the last close.
+struct Verdict {
+    int status = kSuccess;
+    const char *message = nullptr;
+    const char *path = nullptr;
+};
+
 // Started with 0, 1 or 2 closed, hexfold would hand that number to the source
 // or the target, and the failure line meant for standard output could end up
 // in the target. open takes the lowest free number, so each gap is filled in
-// turn; should /dev/null be missing, the run goes on as before.
+// turn, with the root directory opened for reading: reads and writes on it
+// fail, and a path such as /dev/stdin that names it opens as a directory,
+// which is refused as a source and cannot be opened for writing as a target.
 void FillClosedStandardDescriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) == -1) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/", O_RDONLY | O_DIRECTORY) == -1) {
             return;
         }
     }
@@ -125,10 +136,11 @@ int main(int argc, char *argv[])
     }
 
     // Open: source, target. From here every path closes both, source first.
-    int status = kSuccess;
+    Verdict verdict;
+    const Verdict not_written{kTargetNotWritten, kTargetWriteMessage, target_path};
     // A pipe or a terminal as target shows itself here: it cannot be positioned.
     if (lseek(target, kHeaderSize, SEEK_SET) < 0) {
-        status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+        verdict = not_written;
     }
 
     // Static rather than on the stack, where a frame this large is probed page
@@ -137,7 +149,7 @@ int main(int argc, char *argv[])
     static std::array<char, kSourceBlockSize> source_block;
     static std::array<std::uint8_t, kTargetBlockSize> target_block;
     std::uint32_t total = 0;
-    if (status == kSuccess) {
+    if (verdict.status == kSuccess) {
         const Conversion conversion =
             ConvertRecords(source, target, {source_block, target_block}, kHeaderLimit, BestVectorUnit());
         total = conversion.total;
@@ -145,29 +157,33 @@ int main(int argc, char *argv[])
         case ConversionOutcome::kConverted:
             break;
         case ConversionOutcome::kBadLine:
-            status = Fail(kBadLine, kBadLineMessage, source_path);
+            verdict = {kBadLine, kBadLineMessage, source_path};
             break;
         case ConversionOutcome::kSourceNotRead:
-            status = Fail(kSourceNotRead, kSourceReadMessage, source_path);
+            verdict = {kSourceNotRead, kSourceReadMessage, source_path};
             break;
         case ConversionOutcome::kTargetNotWritten:
-            status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+            verdict = not_written;
             break;
         case ConversionOutcome::kTooLarge:
-            status = Fail(kTargetTooLarge, kTooLargeMessage, target_path);
+            verdict = {kTargetTooLarge, kTooLargeMessage, target_path};
             break;
         }
     }
-    if (status == kSuccess && !WriteLengthHeader(target, total)) {
-        status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+    if (verdict.status == kSuccess && !WriteLengthHeader(target, total)) {
+        verdict = not_written;
     }
 
     // Nothing was written to the source, so its close cannot lose data.
     (void)close(source);
-    // Some file systems report a failed write only when the file is closed.
-    if (close(target) != 0 && status == kSuccess) {
-        status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+    // Some file systems report a failed write only when the file is closed:
+    // then the bytes written may not be there, whatever else went wrong.
+    if (close(target) != 0 && (verdict.status == kSuccess || total != 0)) {
+        verdict = not_written;
     }
     // Open: nothing.
-    return status;
+    if (verdict.status != kSuccess) {
+        return Fail(verdict.status, verdict.message, verdict.path);
+    }
+    return kSuccess;
 }

@@ -74,10 +74,13 @@ TargetOpening OpenTarget(const struct stat &source_info, const char *target_path
         return TargetOpening::kOpened;
     }
     (void)close(fd);
-    // Removed only while the path still names the file made above.
+    // Removed unless the path has come to name another file since. Without
+    // the file's identity the path is trusted, as it is anyway between the
+    // comparison and the unlink.
     struct stat now {};
-    if (created && known && stat(target_path, &now) == 0 && now.st_dev == target_info.st_dev &&
-        now.st_ino == target_info.st_ino) {
+    const bool replaced = known && stat(target_path, &now) == 0 &&
+                          (now.st_dev != target_info.st_dev || now.st_ino != target_info.st_ino);
+    if (created && !replaced) {
         (void)unlink(target_path);
     }
     return TargetOpening::kFailed;

@@ -383,6 +383,19 @@ std::vector<RunCase> RunCases()
          .source = good,
          .status = 2,
          .message = kSourceOpen},
+        // The closed descriptor must not read as an empty source, nor be created as a target.
+        {.name = "SourceIsClosedStdin",
+         .args = {"/dev/stdin", "@/new.bin"},
+         .source = good,
+         .status = 2,
+         .message = kSourceOpen,
+         .streams = {.close_stdin = true}},
+        {.name = "SourceIsClosedFd0",
+         .args = {"/dev/fd/0", "@/new.bin"},
+         .source = good,
+         .status = 2,
+         .message = kSourceOpen,
+         .streams = no_stdin_stdout},
         {.name = "PathPrintedVerbatim",
          .args = {"@/100%s %n %% fw.hex", "@/new.bin"},
          .source = good,
@@ -428,6 +441,13 @@ std::vector<RunCase> RunCases()
          .message = kSameFile,
          .named = 1,
          .prep = Prep::kHardLink},
+        {.name = "TargetIsClosedStdout",
+         .args = {"@/a.hex", "/dev/stdout"},
+         .source = good,
+         .status = 3,
+         .message = kTargetOpen,
+         .named = 1,
+         .streams = no_stdout},
         // Without O_NONBLOCK the open would wait for a reader for ever.
         {.name = "TargetIsPipeWithoutReader",
          .args = {"@/a.hex", "@/fifo"},
@@ -504,10 +524,17 @@ std::vector<RunCase> RunCases()
          .status = 4,
          .target = Header(0) + "\x0A",
          .streams = unread_stdout},
-        // Only the first failure is reported, not the failed close after it.
+        // The accepted line's byte cannot be written: that outranks the bad line, and one line is printed.
         {.name = "BadLineThenDiskFull",
          .args = {"@/a.hex", "/dev/full"},
          .source = bad,
+         .status = 6,
+         .message = kTargetWrite,
+         .named = 1},
+        // Nothing accepted, nothing to lose: the bad line stands.
+        {.name = "BadFirstLineToFullDisk",
+         .args = {"@/a.hex", "/dev/full"},
+         .source = "bad\n",
          .status = 4,
          .message = kBadLine},
 
@@ -527,15 +554,15 @@ std::vector<RunCase> RunCases()
          .message = kTargetWrite,
          .named = 1,
          .prep = Prep::kFifo},
-        // Small enough to wait in the stream buffer until the seek back to the header.
+        // Small enough to wait in the target block until the source ends.
         {.name = "DiskFullAtTheEnd",
          .args = {"@/a.hex", "/dev/full"},
          .source = good,
          .status = 6,
          .message = kTargetWrite,
          .named = 1},
-        // No payload: only the header is pending, and only the close can fail.
-        {.name = "DiskFullAtClose",
+        // No payload: only the header's write can fail.
+        {.name = "DiskFullAtTheHeader",
          .args = {"@/a.hex", "/dev/full"},
          .source = ":\n",
          .status = 6,
