@@ -12,10 +12,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -141,7 +145,8 @@ struct Streams {
     bool broken_stdout = false; // a pipe whose reader has gone
     int fd3 = -1;               // becomes hexfold's descriptor 3, for a source path of /dev/fd/3
     rlim_t file_size_limit = RLIM_INFINITY;
-    unsigned time_limit = 20; // seconds until SIGALRM ends a run that hangs; 0: none
+    unsigned time_limit = 20;          // seconds until SIGALRM ends a run that hangs; 0: none
+    std::vector<std::string> env = {}; // added to the environment
 };
 
 std::string Drain(int fd)
@@ -165,6 +170,15 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
         argv.push_back(const_cast<char *>(arg.c_str()));
     }
     argv.push_back(nullptr);
+    std::vector<std::string> env_strings = streams.env;
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        env_strings.emplace_back(*entry);
+    }
+    std::vector<char *> env;
+    for (std::string &entry : env_strings) {
+        env.push_back(entry.data());
+    }
+    env.push_back(nullptr);
 
     const pid_t pid = fork();
     if (pid == 0) {
@@ -193,7 +207,7 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
             close(ends[0]);
             dup2(ends[1], 1);
         }
-        execv(HEXFOLD_BINARY, argv.data());
+        execve(HEXFOLD_BINARY, argv.data(), env.data());
         _exit(127);
     }
     int wait_status = 0;
@@ -716,6 +730,229 @@ TEST_P(Run, StatusMessageAndFiles)
 
 INSTANTIATE_TEST_SUITE_P(Cases, Run, testing::ValuesIn(RunCases()),
                          [](const testing::TestParamInfo<RunCase> &param) { return param.param.name; });
+
+// ---------------------------------------------------------------------------
+// One system call of hexfold fails in each run (tests/fault_shim.c, preloaded),
+// and status, line and target must still tell the truth.
+
+enum class Source {
+    kLines,        // 300 KiB of record lines: two reads with data, two block writes
+    kBadAfterGood, // ":0A1B\nbad\n"
+    kBadFirst,     // "bad\n:0A1B\n"
+};
+
+enum class Held {
+    kAsBefore,   // the stale file untouched, or still no file at all
+    kEmpty,      // nothing written
+    kImage,      // header and every accepted line's bytes
+    kHeaderless, // every accepted line's bytes behind a zero header
+    kPart,       // a zero header and some of the payload's first bytes
+};
+
+struct Injection {
+    const char *call;
+    int at;    // which occurrence of the call fails, from 1
+    int error; // 0: a short transfer instead
+    int status;
+    Held held;
+    bool new_target = false;
+    Source source = Source::kLines;
+};
+
+void PrintTo(const Injection &c, std::ostream *os)
+{
+    *os << c.call << " #" << c.at << " " << c.error;
+}
+
+// Calls in a run on kLines: open (source, target; a third for a new target),
+// fstat (source, target), fcntl (descriptors 0 to 2, then F_GETFL and F_SETFL
+// of the target), ftruncate, lseek, read (data, data, end), write (two
+// blocks), pwrite (the header), close (source, target).
+const std::vector<Injection> kInjections = {
+    {"open", 1, EIO, 2, Held::kAsBefore},
+    {"open", 2, EIO, 3, Held::kAsBefore},
+    {"open", 1, EIO, 2, Held::kAsBefore, true},
+    {"open", 2, EIO, 3, Held::kAsBefore, true},
+    {"open", 3, ENOSPC, 3, Held::kAsBefore, true},
+    {"fstat", 1, EIO, 2, Held::kAsBefore},
+    {"fstat", 2, EIO, 3, Held::kAsBefore},
+    {"fstat", 2, EIO, 3, Held::kAsBefore, true},
+    // A standard descriptor that seems closed is filled; the run goes on.
+    {"fcntl", 1, EBADF, 0, Held::kImage},
+    {"fcntl", 2, EBADF, 0, Held::kImage, true},
+    {"fcntl", 3, EIO, 0, Held::kImage},
+    {"fcntl", 4, EBADF, 3, Held::kAsBefore},
+    {"fcntl", 4, EBADF, 3, Held::kAsBefore, true},
+    {"fcntl", 5, EIO, 3, Held::kAsBefore, true},
+    {"ftruncate", 1, EIO, 3, Held::kAsBefore},
+    {"ftruncate", 1, EINTR, 3, Held::kAsBefore, true},
+    {"lseek", 1, EIO, 6, Held::kEmpty},
+    {"read", 1, EIO, 5, Held::kEmpty},
+    {"read", 1, EINTR, 0, Held::kImage},
+    {"read", 1, 0, 0, Held::kImage},
+    // Bytes accepted before a failed read still reach the target.
+    {"read", 2, EIO, 5, Held::kPart},
+    {"read", 3, EIO, 5, Held::kHeaderless},
+    {"read", 3, EINTR, 0, Held::kImage, true},
+    {"write", 1, ENOSPC, 6, Held::kEmpty},
+    {"write", 1, EINTR, 0, Held::kImage},
+    {"write", 1, 0, 0, Held::kImage},
+    {"write", 2, EIO, 6, Held::kPart},
+    {"write", 2, 0, 0, Held::kImage, true},
+    {"pwrite", 1, ENOSPC, 6, Held::kHeaderless},
+    {"pwrite", 1, EINTR, 0, Held::kImage},
+    {"pwrite", 1, 0, 0, Held::kImage},
+    {"close", 1, EIO, 0, Held::kImage},
+    // Too late to keep the header out: the status alone says it.
+    {"close", 2, EIO, 6, Held::kImage},
+    {"close", 2, EINTR, 6, Held::kImage, true},
+    // Whatever failed first, bytes that did not reach the target make it status 6.
+    {"write", 1, ENOSPC, 6, Held::kEmpty, false, Source::kBadAfterGood},
+    {"close", 2, EIO, 6, Held::kHeaderless, false, Source::kBadAfterGood},
+    {"close", 2, EIO, 4, Held::kEmpty, false, Source::kBadFirst},
+};
+
+std::string InjectionSource(Source source)
+{
+    switch (source) {
+    case Source::kLines:
+        return RecordLines(std::size_t{300} * 1024);
+    case Source::kBadAfterGood:
+        return ":0A1B\nbad\n";
+    case Source::kBadFirst:
+        return "bad\n:0A1B\n";
+    }
+    return "";
+}
+
+// Counts of each call the shim saw, and "fired" for whether it failed one.
+std::map<std::string, long> ReadReport(const fs::path &path)
+{
+    std::map<std::string, long> counts;
+    std::istringstream report(ReadFile(path).value_or(""));
+    std::string name;
+    for (long count = 0; report >> name >> count;) {
+        counts[name] = count;
+    }
+    return counts;
+}
+
+class Inject : public Hexfold, public testing::WithParamInterface<Injection> {
+  protected:
+    Outcome RunWithFault(const std::string &target, const std::string &call, int at, int error)
+    {
+        const char *asan = std::getenv("ASAN_OPTIONS");
+        // AddressSanitizer would insist on coming first among the preloaded libraries.
+        Streams streams{.env = {"LD_PRELOAD=" HEXFOLD_FAULT_SHIM, "HEXFOLD_FAULT_CALL=" + call,
+                                "HEXFOLD_FAULT_AT=" + std::to_string(at),
+                                "HEXFOLD_FAULT_ERRNO=" + std::to_string(error),
+                                "HEXFOLD_FAULT_REPORT=" + (dir_ / "report").string(),
+                                std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+                                    ":verify_asan_link_order=0"}};
+        return RunHexfold({(dir_ / "a.hex").string(), target}, streams);
+    }
+};
+
+TEST_P(Inject, StatusMessageAndTarget)
+{
+#ifndef HEXFOLD_FAULT_SHIM
+    GTEST_SKIP() << "no fault shim in a cross build";
+#else
+    const Injection &c = GetParam();
+    const std::string source = InjectionSource(c.source);
+    std::ofstream(dir_ / "a.hex", std::ios::binary) << source;
+    const fs::path target = dir_ / "a.bin";
+    const std::string stale(1024, 's');
+    if (!c.new_target) {
+        std::ofstream(target, std::ios::binary) << stale;
+    }
+
+    const Outcome run = RunWithFault(target, c.call, c.at, c.error);
+
+    EXPECT_EQ(ReadReport(dir_ / "report")["fired"], 1) << "the fault was never injected";
+    EXPECT_EQ(run.status, c.status);
+    const std::map<int, std::pair<std::string, std::string>> lines = {
+        {0, {"", ""}},
+        {2, {kSourceOpen, dir_ / "a.hex"}},
+        {3, {kTargetOpen, target}},
+        {4, {kBadLine, dir_ / "a.hex"}},
+        {5, {kSourceRead, dir_ / "a.hex"}},
+        {6, {kTargetWrite, target}},
+    };
+    std::string expected = lines.at(c.status).first;
+    if (const std::size_t at = expected.find("%s"); at != std::string::npos) {
+        expected.replace(at, 2, lines.at(c.status).second);
+    }
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ReadFile(dir_ / "a.hex"), source) << "the source changed";
+
+    const std::string image = ExpectedTarget(source);
+    const std::string headerless = Header(0) + image.substr(4);
+    const std::optional<std::string> held = ReadFile(target);
+    switch (c.held) {
+    case Held::kAsBefore:
+        EXPECT_EQ(held, c.new_target ? std::nullopt : std::optional(stale));
+        break;
+    case Held::kEmpty:
+        EXPECT_EQ(held, "");
+        break;
+    case Held::kImage:
+        EXPECT_EQ(held, image);
+        break;
+    case Held::kHeaderless:
+        EXPECT_EQ(held, headerless);
+        break;
+    case Held::kPart:
+        ASSERT_TRUE(held.has_value());
+        EXPECT_GT(held->size(), 4U);
+        EXPECT_LT(held->size(), headerless.size());
+        EXPECT_EQ(*held, headerless.substr(0, held->size()));
+        break;
+    }
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, Inject, testing::ValuesIn(kInjections),
+                         [](const testing::TestParamInfo<Injection> &param) {
+                             return std::string(param.param.call) + std::to_string(param.param.at) + "_" +
+                                    (param.param.error == 0
+                                         ? std::string("short")
+                                         : std::string(strerrorname_np(param.param.error))) +
+                                    (param.param.new_target ? "_new" : "") +
+                                    std::to_string(static_cast<int>(param.param.source));
+                         });
+
+// Every occurrence of every call in a run, for an existing and for a new
+// target, has a row above: a call that hexfold starts making gets one too.
+TEST_F(Inject, MatrixCoversEveryCall)
+{
+#ifndef HEXFOLD_FAULT_SHIM
+    GTEST_SKIP() << "no fault shim in a cross build";
+#else
+    std::ofstream(dir_ / "a.hex", std::ios::binary) << InjectionSource(Source::kLines);
+    for (const bool new_target : {false, true}) {
+        const fs::path target = dir_ / "a.bin";
+        fs::remove(target);
+        if (!new_target) {
+            std::ofstream(target) << "stale";
+        }
+        ASSERT_EQ(RunWithFault(target, "none", 0, EIO).status, 0);
+        std::map<std::string, long> counts = ReadReport(dir_ / "report");
+        ASSERT_EQ(counts.erase("fired"), 1U);
+        for (const auto &[call, count] : counts) {
+            for (long at = 1; at <= count; ++at) {
+                const bool covered =
+                    std::any_of(kInjections.begin(), kInjections.end(), [&](const Injection &c) {
+                        return c.source == Source::kLines && c.call == call && c.at == at &&
+                               (c.new_target == new_target || call != "open");
+                    });
+                EXPECT_TRUE(covered) << call << " #" << at << (new_target ? ", new target" : "");
+            }
+        }
+    }
+#endif
+}
 
 // Another thread keeps switching the target's symbolic link between the
 // source and another file: whichever the open reaches, the source stays whole.
