@@ -8,6 +8,8 @@
  *                         half its bytes instead (a short transfer)
  *   HEXFOLD_FAULT_REPORT  a file that gets, at exit, how often each call was
  *                         made and whether the fault was injected
+ *   HEXFOLD_FAULT_STDERR  text written to descriptor 2 at the first read, as
+ *                         the C library's own message to standard error would be
  *
  * A failing close still closes, as Linux does whatever close returns. */
 #undef _FILE_OFFSET_BITS
@@ -186,6 +188,10 @@ off64_t lseek64(int fd, off64_t offset, int whence)
 ssize_t read(int fd, void *buffer, size_t count)
 {
     const int injected = Inject(kRead);
+    const char *text = getenv("HEXFOLD_FAULT_STDERR");
+    if (counts[kRead] == 1 && text != NULL) {
+        (void)NEXT(ssize_t(*)(int, const void *, size_t), "write")(2, text, strlen(text));
+    }
     if (injected == 1) {
         return -1;
     }

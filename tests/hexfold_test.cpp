@@ -171,6 +171,13 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
     }
     argv.push_back(nullptr);
     std::vector<std::string> env_strings = streams.env;
+    // AddressSanitizer would insist on coming first among the preloaded libraries.
+    if (std::any_of(env_strings.begin(), env_strings.end(),
+                    [](const std::string &entry) { return entry.starts_with("LD_PRELOAD="); })) {
+        const char *asan = std::getenv("ASAN_OPTIONS");
+        env_strings.push_back(std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+                              ":verify_asan_link_order=0");
+    }
     for (char **entry = environ; *entry != nullptr; ++entry) {
         env_strings.emplace_back(*entry);
     }
@@ -232,6 +239,12 @@ class Hexfold : public testing::Test {
 
     fs::path dir_;
 };
+
+#ifdef HEXFOLD_FAULT_SHIM
+constexpr const char *kFaultShim = HEXFOLD_FAULT_SHIM;
+#else
+constexpr const char *kFaultShim = nullptr; // cross builds run no end-to-end test
+#endif
 
 // ---------------------------------------------------------------------------
 // One table for every run. In args, "@" stands for the test's directory, which
@@ -310,6 +323,9 @@ std::vector<RunCase> RunCases()
     const Streams no_stdin_stdout{.close_stdin = true, .close_stdout = true};
     const Streams none_open{.close_stdin = true, .close_stdout = true, .close_stderr = true};
     const Streams unread_stdout{.broken_stdout = true};
+    const std::vector<std::string> library_message = {std::string("LD_PRELOAD=") +
+                                                          (kFaultShim != nullptr ? kFaultShim : ""),
+                                                      "HEXFOLD_FAULT_STDERR=*** a library's message ***\n"};
     // A source path this long makes the failure line longer than the 4 KiB
     // buffer of a stream on a file, so that it is written at once, not at exit.
     std::string long_source = "@/a.hex";
@@ -531,6 +547,21 @@ std::vector<RunCase> RunCases()
          .message = kBadLine,
          .target = Header(0) + "\x0A",
          .streams = none_open},
+        // Without 1 and 2 filled, the source would take 1 and the target 2, where the C library's
+        // own messages go (a failed check of the hardened build, say).
+        {.name = "StandardErrorWithStdoutAndStderrClosed",
+         .args = kFiles,
+         .source = good,
+         .status = 0,
+         .target = Header(3) + "\x0A\x1B\xC2",
+         .streams = {.close_stdout = true, .close_stderr = true, .env = library_message}},
+        {.name = "StandardErrorWithAllStandardDescriptorsClosed",
+         .args = kFiles,
+         .source = good,
+         .status = 0,
+         .target = Header(3) + "\x0A\x1B\xC2",
+         .streams =
+             {.close_stdin = true, .close_stdout = true, .close_stderr = true, .env = library_message}},
         // Without SIGPIPE ignored, the status would be the signal's.
         {.name = "BadLineWithStdoutUnread",
          .args = kFiles,
@@ -739,6 +770,8 @@ enum class Source {
     kLines,        // 300 KiB of record lines: two reads with data, two block writes
     kBadAfterGood, // ":0A1B\nbad\n"
     kBadFirst,     // "bad\n:0A1B\n"
+    kNoPayload,    // ":\n"
+    kLongPieces,   // 1200 pieces of ':' and 254 digits, no line feed: every one taken the general way
 };
 
 enum class Held {
@@ -810,6 +843,8 @@ const std::vector<Injection> kInjections = {
     {"write", 1, ENOSPC, 6, Held::kEmpty, false, Source::kBadAfterGood},
     {"close", 2, EIO, 6, Held::kHeaderless, false, Source::kBadAfterGood},
     {"close", 2, EIO, 4, Held::kEmpty, false, Source::kBadFirst},
+    {"close", 2, EIO, 6, Held::kImage, false, Source::kNoPayload},
+    {"write", 1, ENOSPC, 6, Held::kEmpty, false, Source::kLongPieces},
 };
 
 std::string InjectionSource(Source source)
@@ -821,6 +856,15 @@ std::string InjectionSource(Source source)
         return ":0A1B\nbad\n";
     case Source::kBadFirst:
         return "bad\n:0A1B\n";
+    case Source::kNoPayload:
+        return ":\n";
+    case Source::kLongPieces: {
+        std::string pieces;
+        for (int i = 0; i < 1200; ++i) {
+            pieces += RecordLine(127);
+        }
+        return pieces;
+    }
     }
     return "";
 }
@@ -837,24 +881,14 @@ std::map<std::string, long> ReadReport(const fs::path &path)
     return counts;
 }
 
-#ifdef HEXFOLD_FAULT_SHIM
-constexpr const char *kFaultShim = HEXFOLD_FAULT_SHIM;
-#else
-constexpr const char *kFaultShim = nullptr; // cross builds run no end-to-end test
-#endif
-
 class Inject : public Hexfold, public testing::WithParamInterface<Injection> {
   protected:
     Outcome RunWithFault(const std::string &target, const std::string &call, int at, int error)
     {
-        const char *asan = std::getenv("ASAN_OPTIONS");
-        // AddressSanitizer would insist on coming first among the preloaded libraries.
         Streams streams{.env = {std::string("LD_PRELOAD=") + kFaultShim, "HEXFOLD_FAULT_CALL=" + call,
                                 "HEXFOLD_FAULT_AT=" + std::to_string(at),
                                 "HEXFOLD_FAULT_ERRNO=" + std::to_string(error),
-                                "HEXFOLD_FAULT_REPORT=" + (dir_ / "report").string(),
-                                std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
-                                    ":verify_asan_link_order=0"}};
+                                "HEXFOLD_FAULT_REPORT=" + (dir_ / "report").string()}};
         return RunHexfold({(dir_ / "a.hex").string(), target}, streams);
     }
 };
