@@ -979,8 +979,9 @@ TEST_F(Inject, MatrixCoversEveryCall)
         ASSERT_EQ(RunWithFault(target, "none", 0, EIO).status, 0);
         std::map<std::string, long> counts = ReadReport(dir_ / "report");
         ASSERT_EQ(counts.erase("fired"), 1U);
-        for (const auto &[call, count] : counts) {
-            for (long at = 1; at <= count; ++at) {
+        for (const auto &entry : counts) {
+            const std::string &call = entry.first; // a structured binding cannot be captured in C++20
+            for (long at = 1; at <= entry.second; ++at) {
                 const bool covered =
                     std::any_of(kInjections.begin(), kInjections.end(), [&](const Injection &c) {
                         return c.source == Source::kLines && c.call == call && c.at == at &&
