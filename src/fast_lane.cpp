@@ -1,6 +1,7 @@
 #include "fast_lane.hpp"
 
 #include "pair_vectors.hpp"
+#include "pair_vectors_neon.hpp"
 #include "record_reader.hpp"
 
 #include <bit>
@@ -111,6 +112,16 @@ HEXFOLD_AVX512 SimpleRun WalkAvx512(const char *text, std::size_t available, std
 }
 #endif
 
+#if defined(HEXFOLD_HAVE_NEON)
+constexpr UnitSteps kNeonSteps{MarkStopsNeon, DecodePairsNeon, 32};
+
+SimpleRun WalkNeon(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
+{
+    return WalkSimplePieces<kNeonSteps.mark_stops, kNeonSteps.decode_pairs, kNeonSteps.chars>(text, available,
+                                                                                              bytes, room);
+}
+#endif
+
 bool ProcessorHas(ProcessorNeed need)
 {
     switch (need) {
@@ -151,7 +162,11 @@ constexpr std::array<VectorUnitInfo, kVectorUnitCount> kVectorUnits = {{
     NotBuilt(VectorUnit::kAvx2, "avx2", ProcessorNeed::kAvx2),
     NotBuilt(VectorUnit::kAvx512, "avx512", ProcessorNeed::kAvx512Bw),
 #endif
+#if defined(HEXFOLD_HAVE_NEON)
+    {VectorUnit::kNeon, "neon", true, ProcessorNeed::kNothing, kNeonSteps, WalkNeon},
+#else
     NotBuilt(VectorUnit::kNeon, "neon", ProcessorNeed::kNothing),
+#endif
 }};
 
 // VectorUnit indexes the table.
