@@ -11,21 +11,6 @@
 
 namespace {
 
-std::string UnitName(VectorUnit unit)
-{
-    switch (unit) {
-    case VectorUnit::kNone:
-        return "none";
-    case VectorUnit::kSse2:
-        return "sse2";
-    case VectorUnit::kAvx2:
-        return "avx2";
-    case VectorUnit::kAvx512:
-        return "avx512";
-    }
-    return "?";
-}
-
 std::uint8_t ExpectedByte(char first, char second)
 {
     return static_cast<std::uint8_t>(ConvertHexDigitToNum(first) << 4U | ConvertHexDigitToNum(second));
@@ -56,7 +41,25 @@ TEST(ConvertHexPairsToBytes, EveryPairInTheVectorBodyAndTheTail)
     }
 }
 
-class VectorUnitTest : public testing::TestWithParam<VectorUnit> {};
+// Parameterised by the unit's name, so that every unit in the table shows in
+// the results: run where this build and machine have it, skipped by name
+// where they do not.
+class VectorUnitTest : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override
+    {
+        const VectorUnitInfo *info = FindVectorUnit(GetParam());
+        ASSERT_NE(info, nullptr);
+        if (!VectorUnitUsable(info->unit)) {
+            GTEST_SKIP() << GetParam() << (info->built ? ": not on this machine" : ": not in this build");
+        }
+        unit_ = info->unit;
+        steps_ = info->steps;
+    }
+
+    VectorUnit unit_ = VectorUnit::kNone;
+    UnitSteps steps_;
+};
 
 // Every pair that can stand in a simple piece, in every position of a
 // 20-pair line: the vector steps that run whole and the one that holds the
@@ -65,11 +68,10 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
 {
     // The piece is followed by more than a whole piece that is not simple.
     std::string text = ":" + std::string(40, '0') + "\n" + std::string(300, 'x');
-    if (GetParam() == VectorUnit::kNone) {
+    if (steps_.decode_pairs == nullptr) {
         std::array<std::uint8_t, 64> bytes{};
-        const SimpleRun run =
-            DecodeSimplePieces(GetParam(), text.data(), text.size() - 64, bytes.data(), 1024);
-        EXPECT_EQ(run.chars, 0U) << "the plain unit leaves every piece to the general way";
+        const SimpleRun run = DecodeSimplePieces(unit_, text.data(), text.size() - 64, bytes.data(), 1024);
+        EXPECT_EQ(run.chars, 0U) << "a unit without steps leaves every piece to the general way";
         return;
     }
     for (int first = 0; first < 256; ++first) {
@@ -83,7 +85,7 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
             }
             std::array<std::uint8_t, 64> bytes{};
             const SimpleRun run =
-                DecodeSimplePieces(GetParam(), text.data(), text.size() - 64, bytes.data(), 1024);
+                DecodeSimplePieces(unit_, text.data(), text.size() - 64, bytes.data(), 1024);
             ASSERT_EQ(run.chars, 42U);
             ASSERT_EQ(run.bytes, 20U);
             for (std::size_t k = 0; k < 20; ++k) {
@@ -91,6 +93,59 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
                     << "pair " << first << ", " << second << " at " << k;
             }
         }
+    }
+}
+
+// A name picks its unit where that unit can run, anything else the best one;
+// "none" is always there.
+TEST(ChooseVectorUnit, ByNameOrTheBest)
+{
+    const VectorUnit best = BestVectorUnit();
+    EXPECT_TRUE(VectorUnitUsable(best));
+    EXPECT_EQ(ChooseVectorUnit("none"), VectorUnit::kNone);
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        EXPECT_EQ(ChooseVectorUnit(info.name), VectorUnitUsable(info.unit) ? info.unit : best) << info.name;
+    }
+    // No usable unit stands later in the table, which lists them by preference.
+    bool past_best = false;
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        EXPECT_FALSE(past_best && VectorUnitUsable(info.unit)) << info.name << " is preferred to the best";
+        past_best = past_best || info.unit == best;
+    }
+    for (const char *other :
+         {static_cast<const char *>(nullptr), "", "NONE", "Sse2", "avx", "avx2 ", "neon2"}) {
+        EXPECT_EQ(ChooseVectorUnit(other), best) << (other == nullptr ? "unset" : other);
+    }
+}
+
+// A unit's mark step against the characters themselves: a lone line feed or
+// NUL at every position among characters of every value, and mixtures.
+TEST_P(VectorUnitTest, MarksEveryLineFeedAndNul)
+{
+    if (steps_.mark_stops == nullptr) {
+        GTEST_SKIP() << GetParam() << ": every piece goes the general way";
+    }
+    std::array<char, 64> text{};
+    const auto fill = [&text](unsigned seed, unsigned stop_every) {
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            const unsigned mixed = seed * 131U + static_cast<unsigned>(at) * 37U;
+            text[at] = stop_every != 0 && mixed % stop_every == 0 ? "\n\0"[mixed / stop_every % 2]
+                                                                  : static_cast<char>(mixed % 256U);
+        }
+    };
+    for (unsigned seed = 0; seed < 2048; ++seed) {
+        fill(seed, seed < 1024 ? 0 : seed % 7 + 1);
+        if (seed < 1024) {
+            // Among what fill left, one more stop of each kind in turn.
+            text[seed % 64] = seed % 128 < 64 ? '\n' : '\0';
+        }
+        std::uint64_t expected = 0;
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            if (text[at] == '\n' || text[at] == '\0') {
+                expected |= std::uint64_t{1} << at;
+            }
+        }
+        ASSERT_EQ(steps_.mark_stops(text.data()), expected) << "seed " << seed;
     }
 }
 
@@ -137,7 +192,7 @@ TEST_P(VectorUnitTest, SameResultAsLineReadsWhereverTheBlockEnds)
         // Every offset of a 600-character stretch, and every target block
         // size from the smallest that works.
         for (std::size_t size = 320; size < 920; ++size) {
-            ASSERT_EQ(ConvertWithCore(source, size, 256 + size % 200, 0xFFFFFFFF, GetParam()), expected)
+            ASSERT_EQ(ConvertWithCore(source, size, 256 + size % 200, 0xFFFFFFFF, unit_), expected)
                 << "source block of " << size;
         }
     }
@@ -160,13 +215,11 @@ TEST_P(VectorUnitTest, TheLimitIsExact)
         const ConversionResult expected = ConvertWithLineReads(source, limit);
         EXPECT_EQ(expected.outcome,
                   below == 0 ? ConversionOutcome::kConverted : ConversionOutcome::kTooLarge);
-        EXPECT_EQ(ConvertWithCore(source, 4096 + 64, 4096, limit, GetParam()), expected) << below << " below";
+        EXPECT_EQ(ConvertWithCore(source, 4096 + 64, 4096, limit, unit_), expected) << below << " below";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Units, VectorUnitTest, testing::ValuesIn(AvailableVectorUnits()),
-                         [](const testing::TestParamInfo<VectorUnit> &param) {
-                             return UnitName(param.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(Units, VectorUnitTest, testing::ValuesIn(VectorUnitNames()),
+                         [](const testing::TestParamInfo<std::string> &param) { return param.param; });
 
 } // namespace
