@@ -1,6 +1,7 @@
 #include "fast_lane.hpp"
 
 #include "pair_vectors.hpp"
+#include "pair_words.hpp"
 #include "record_reader.hpp"
 
 #include <bit>
@@ -72,6 +73,12 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
     return run;
 }
 
+SimpleRun DecodeSimplePiecesWords(const char *text, std::size_t available, std::uint8_t *bytes,
+                                  std::size_t room)
+{
+    return WalkSimplePieces<MarkStopsWords, DecodePairsWords, kWordsStepChars>(text, available, bytes, room);
+}
+
 #if defined(__SSE2__)
 SimpleRun DecodeSimplePiecesSse2(const char *text, std::size_t available, std::uint8_t *bytes,
                                  std::size_t room)
@@ -113,9 +120,8 @@ VectorUnit BestVectorUnit()
 #endif
 }
 
-SimpleRun DecodeSimplePieces(VectorUnit unit, [[maybe_unused]] const char *text,
-                             [[maybe_unused]] std::size_t available, [[maybe_unused]] std::uint8_t *bytes,
-                             [[maybe_unused]] std::size_t room)
+SimpleRun DecodeSimplePieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
+                             std::size_t room)
 {
     switch (unit) {
 #if defined(HEXFOLD_HAVE_AVX2)
@@ -129,6 +135,6 @@ SimpleRun DecodeSimplePieces(VectorUnit unit, [[maybe_unused]] const char *text,
         return DecodeSimplePiecesSse2(text, available, bytes, room);
 #endif
     default:
-        return {};
+        return DecodeSimplePiecesWords(text, available, bytes, room);
     }
 }

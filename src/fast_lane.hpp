@@ -8,7 +8,7 @@
 #include <cstdint>
 
 enum class VectorUnit {
-    kNone, // every piece goes the general way
+    kNone, // eight characters to a 64-bit word, on any processor
     kSse2,
     kAvx2,
     kAvx512,
