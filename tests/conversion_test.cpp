@@ -1,7 +1,6 @@
 // The block reader, the vector decoders and the conversion core, each held
 // against a definition that knows nothing of blocks or vectors.
 #include "fast_lane.hpp"
-#include "pair_words.hpp"
 #include "record_line.hpp"
 #include "reference_conversion.hpp"
 
@@ -11,21 +10,6 @@
 #include <string>
 
 namespace {
-
-std::string UnitName(VectorUnit unit)
-{
-    switch (unit) {
-    case VectorUnit::kNone:
-        return "none";
-    case VectorUnit::kSse2:
-        return "sse2";
-    case VectorUnit::kAvx2:
-        return "avx2";
-    case VectorUnit::kAvx512:
-        return "avx512";
-    }
-    return "?";
-}
 
 std::uint8_t ExpectedByte(char first, char second)
 {
@@ -57,52 +41,25 @@ TEST(ConvertHexPairsToBytes, EveryPairInTheVectorBodyAndTheTail)
     }
 }
 
-// The plain unit's marking works on words, whose byte order differs between
-// processors: every character value at each of the 64 places, among
-// neighbours that a carry or a lost high bit would turn into stops.
-TEST(MarkStopsWords, EveryCharacterAtEveryPlace)
-{
-    for (const char neighbour : {'0', '\x8A', '\x80', '\xFF', '\x0B'}) {
-        std::array<char, 64> text{};
-        text.fill(neighbour);
-        for (std::size_t place = 0; place < text.size(); ++place) {
-            for (int value = 0; value < 256; ++value) {
-                text[place] = static_cast<char>(value);
-                const std::uint64_t expected = value == 0 || value == '\n' ? std::uint64_t{1} << place : 0;
-                ASSERT_EQ(MarkStopsWords(text.data()), expected)
-                    << "character " << value << " at " << place << " among " << int{neighbour};
-            }
-            text[place] = neighbour;
+// Parameterised by the unit's name, so that every unit in the table shows in
+// the results: run where this build and machine have it, skipped by name
+// where they do not.
+class VectorUnitTest : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override
+    {
+        const VectorUnitInfo *info = FindVectorUnit(GetParam());
+        ASSERT_NE(info, nullptr);
+        if (!VectorUnitUsable(info->unit)) {
+            GTEST_SKIP() << GetParam() << (info->built ? ": not on this machine" : ": not in this build");
         }
+        unit_ = info->unit;
+        steps_ = info->steps;
     }
-}
 
-// Each of a step's eight pairs lands in its own byte, on any byte order.
-TEST(DecodePairsWords, EveryPairAtEveryPlace)
-{
-    std::array<char, kWordsStepChars> pairs{};
-    for (std::size_t k = 0; k < kWordsStepChars; ++k) {
-        pairs[k] = "0123456789abcdef"[k];
-    }
-    for (std::size_t place = 0; place < kWordsStepChars / 2; ++place) {
-        for (int first = 0; first < 256; ++first) {
-            for (int second = 0; second < 256; ++second) {
-                std::array<char, kWordsStepChars> text = pairs;
-                text[2 * place] = static_cast<char>(first);
-                text[2 * place + 1] = static_cast<char>(second);
-                std::array<std::uint8_t, kWordsStepChars / 2 + 1> bytes{};
-                DecodePairsWords(text.data(), bytes.data());
-                for (std::size_t k = 0; k < kWordsStepChars / 2; ++k) {
-                    ASSERT_EQ(bytes[k], ExpectedByte(text[2 * k], text[2 * k + 1]))
-                        << "pair " << first << ", " << second << " at " << place << ", byte " << k;
-                }
-                ASSERT_EQ(bytes.back(), 0) << "written past the step";
-            }
-        }
-    }
-}
-
-class VectorUnitTest : public testing::TestWithParam<VectorUnit> {};
+    VectorUnit unit_ = VectorUnit::kNone;
+    UnitSteps steps_;
+};
 
 // Every pair that can stand in a simple piece, in every position of a
 // 20-pair line: the vector steps that run whole and the one that holds the
@@ -122,7 +79,7 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
             }
             std::array<std::uint8_t, 64> bytes{};
             const SimpleRun run =
-                DecodeSimplePieces(GetParam(), text.data(), text.size() - 64, bytes.data(), 1024);
+                DecodeSimplePieces(unit_, text.data(), text.size() - 64, bytes.data(), 1024);
             ASSERT_EQ(run.chars, 42U);
             ASSERT_EQ(run.bytes, 20U);
             for (std::size_t k = 0; k < 20; ++k) {
@@ -130,6 +87,77 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
                     << "pair " << first << ", " << second << " at " << k;
             }
         }
+    }
+}
+
+// Each unit's marking on its own: every character value at each of the 64
+// places, among neighbours that a carry, a lost high bit or the wrong byte
+// order of a word would turn into stops.
+TEST_P(VectorUnitTest, MarkStopsEveryCharacterAtEveryPlace)
+{
+    for (const char neighbour : {'0', '\x8A', '\x80', '\xFF', '\x0B'}) {
+        std::array<char, 64> text{};
+        text.fill(neighbour);
+        for (std::size_t place = 0; place < text.size(); ++place) {
+            for (int value = 0; value < 256; ++value) {
+                text[place] = static_cast<char>(value);
+                const std::uint64_t expected = value == 0 || value == '\n' ? std::uint64_t{1} << place : 0;
+                ASSERT_EQ(steps_.mark_stops(text.data()), expected)
+                    << "character " << value << " at " << place << " among " << int{neighbour};
+            }
+            text[place] = neighbour;
+        }
+    }
+}
+
+// Each unit's decoding on its own, NULs and line feeds included: every pair
+// at every place of a step lands in its own byte, and nothing past the step.
+TEST_P(VectorUnitTest, DecodePairsEveryPairAtEveryPlace)
+{
+    constexpr std::size_t kMaxChars = 64;
+    ASSERT_LE(steps_.chars, kMaxChars);
+    std::array<char, kMaxChars> pairs{};
+    for (std::size_t k = 0; k < kMaxChars; ++k) {
+        pairs[k] = "0123456789abcdefABCDEF"[k % 22];
+    }
+    const std::size_t count = steps_.chars / 2;
+    for (std::size_t place = 0; place < count; ++place) {
+        for (int first = 0; first < 256; ++first) {
+            for (int second = 0; second < 256; ++second) {
+                std::array<char, kMaxChars> text = pairs;
+                text[2 * place] = static_cast<char>(first);
+                text[2 * place + 1] = static_cast<char>(second);
+                std::array<std::uint8_t, kMaxChars / 2 + 1> expected{};
+                for (std::size_t k = 0; k < count; ++k) {
+                    expected[k] = ExpectedByte(text[2 * k], text[2 * k + 1]);
+                }
+                std::array<std::uint8_t, kMaxChars / 2 + 1> bytes{};
+                steps_.decode_pairs(text.data(), bytes.data());
+                ASSERT_EQ(bytes, expected) << "pair " << first << ", " << second << " at " << place;
+            }
+        }
+    }
+}
+
+// A name picks its unit where that unit can run, anything else the best one;
+// "none" is always there.
+TEST(ChooseVectorUnit, ByNameOrTheBest)
+{
+    const VectorUnit best = BestVectorUnit();
+    EXPECT_TRUE(VectorUnitUsable(best));
+    EXPECT_EQ(ChooseVectorUnit("none"), VectorUnit::kNone);
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        EXPECT_EQ(ChooseVectorUnit(info.name), VectorUnitUsable(info.unit) ? info.unit : best) << info.name;
+    }
+    // No usable unit stands later in the table, which lists them by preference.
+    bool past_best = false;
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        EXPECT_FALSE(past_best && VectorUnitUsable(info.unit)) << info.name << " is preferred to the best";
+        past_best = past_best || info.unit == best;
+    }
+    for (const char *other :
+         {static_cast<const char *>(nullptr), "", "NONE", "Sse2", "avx", "avx2 ", "neon2"}) {
+        EXPECT_EQ(ChooseVectorUnit(other), best) << (other == nullptr ? "unset" : other);
     }
 }
 
@@ -176,7 +204,7 @@ TEST_P(VectorUnitTest, SameResultAsLineReadsWhereverTheBlockEnds)
         // Every offset of a 600-character stretch, and every target block
         // size from the smallest that works.
         for (std::size_t size = 320; size < 920; ++size) {
-            ASSERT_EQ(ConvertWithCore(source, size, 256 + size % 200, 0xFFFFFFFF, GetParam()), expected)
+            ASSERT_EQ(ConvertWithCore(source, size, 256 + size % 200, 0xFFFFFFFF, unit_), expected)
                 << "source block of " << size;
         }
     }
@@ -199,13 +227,11 @@ TEST_P(VectorUnitTest, TheLimitIsExact)
         const ConversionResult expected = ConvertWithLineReads(source, limit);
         EXPECT_EQ(expected.outcome,
                   below == 0 ? ConversionOutcome::kConverted : ConversionOutcome::kTooLarge);
-        EXPECT_EQ(ConvertWithCore(source, 4096 + 64, 4096, limit, GetParam()), expected) << below << " below";
+        EXPECT_EQ(ConvertWithCore(source, 4096 + 64, 4096, limit, unit_), expected) << below << " below";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Units, VectorUnitTest, testing::ValuesIn(AvailableVectorUnits()),
-                         [](const testing::TestParamInfo<VectorUnit> &param) {
-                             return UnitName(param.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(Units, VectorUnitTest, testing::ValuesIn(VectorUnitNames()),
+                         [](const testing::TestParamInfo<std::string> &param) { return param.param; });
 
 } // namespace

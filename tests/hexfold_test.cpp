@@ -141,7 +141,8 @@ struct Streams {
     bool broken_stdout = false; // a pipe whose reader has gone
     int fd3 = -1;               // becomes hexfold's descriptor 3, for a source path of /dev/fd/3
     rlim_t file_size_limit = RLIM_INFINITY;
-    unsigned time_limit = 20; // seconds until SIGALRM ends a run that hangs; 0: none
+    unsigned time_limit = 20;          // seconds until SIGALRM ends a run that hangs; 0: none
+    const char *vector_unit = nullptr; // HEXFOLD_VECTOR_UNIT for the run; null: unset
 };
 
 std::string Drain(int fd)
@@ -186,6 +187,11 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
         if (streams.file_size_limit != RLIM_INFINITY) {
             const rlimit limit{streams.file_size_limit, streams.file_size_limit};
             (void)setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (streams.vector_unit != nullptr) {
+            setenv("HEXFOLD_VECTOR_UNIT", streams.vector_unit, 1);
+        } else {
+            unsetenv("HEXFOLD_VECTOR_UNIT");
         }
         alarm(streams.time_limit);
         int ends[2];
@@ -304,7 +310,7 @@ std::vector<RunCase> RunCases()
         long_source.insert(1, "/.");
     }
 
-    return {
+    std::vector<RunCase> cases = {
         // Conversions.
         {.name = "EmptySource", .args = kFiles, .source = "", .status = 0, .target = Header(0)},
         {.name = "ColonOnlyLines", .args = kFiles, .source = ":\n:\n:", .status = 0, .target = Header(0)},
@@ -591,6 +597,20 @@ std::vector<RunCase> RunCases()
          .target = Header(0) + many_bytes.substr(0, 4092),
          .streams = {.file_size_limit = 4096}},
     };
+    // Every unit forced by name gives the same image; one that this build or
+    // machine lacks, or a name of none, gives way to the best.
+    const std::string mixed = many_lines + line254 + ":\n:0A\r\n" + many_lines + ":C";
+    for (const auto &[name, unit] : {std::pair{"UnitNone", "none"}, std::pair{"UnitSse2", "sse2"},
+                                     std::pair{"UnitAvx2", "avx2"}, std::pair{"UnitAvx512", "avx512"},
+                                     std::pair{"UnitNeon", "neon"}, std::pair{"UnitUnknown", "AVX2"}}) {
+        cases.push_back({.name = name,
+                         .args = kFiles,
+                         .source = mixed,
+                         .status = 0,
+                         .target = ExpectedTarget(mixed),
+                         .streams = {.vector_unit = unit}});
+    }
+    return cases;
 }
 
 class Run : public Hexfold, public testing::WithParamInterface<RunCase> {};

@@ -84,20 +84,25 @@ inline ConversionResult ConvertWithCore(std::string_view source, std::size_t sou
     return result;
 }
 
-// Every unit that this build and machine can run, the plain one first.
-inline std::vector<VectorUnit> AvailableVectorUnits()
+// Every unit's name, in the table's order, usable here or not.
+inline std::vector<std::string> VectorUnitNames()
 {
-    std::vector<VectorUnit> units{VectorUnit::kNone};
-    if (BestVectorUnit() != VectorUnit::kNone) {
-        units.push_back(VectorUnit::kSse2);
+    std::vector<std::string> names;
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        names.emplace_back(info.name);
     }
-    if (BestVectorUnit() >= VectorUnit::kAvx2) {
-        units.push_back(VectorUnit::kAvx2);
+    return names;
+}
+
+// The unit of that name, or none when the table has no such name.
+inline const VectorUnitInfo *FindVectorUnit(std::string_view name)
+{
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        if (name == info.name) {
+            return &info;
+        }
     }
-    if (BestVectorUnit() == VectorUnit::kAvx512) {
-        units.push_back(VectorUnit::kAvx512);
-    }
-    return units;
+    return nullptr;
 }
 
 #endif
