@@ -31,28 +31,28 @@ inline std::uint64_t LoadCharWord(const char *text)
     return word;
 }
 
-// The word's eight characters, each one's high bit set where it is a line
-// feed or a NUL, as a byte of eight bits, bit i for character i.
-inline std::uint64_t StopBitsOfWord(std::uint64_t word)
+// The word's eight characters as a byte of eight bits, bit i for character
+// i, set where it is neither a line feed nor a NUL.
+inline std::uint64_t GoOnBitsOfWord(std::uint64_t word)
 {
     const std::uint64_t low = word & kLow7;
     // Bit 7 of a byte of either sum is clear only for a low part of 0 or '\n'.
     const std::uint64_t not_nul = low + kLow7;
     const std::uint64_t not_line_feed = (low ^ ('\n' * kEachByte)) + kLow7;
-    const std::uint64_t stops = ~((not_nul & not_line_feed) | word) & kHigh;
-    // Each byte's bit 7 moves to bit 56 + i: the multiplier's shifts send the
-    // other bytes' bits to distinct places below bit 56 or past bit 63.
-    return ((stops >> 7U) * 0x0102040810204080) >> 56U;
+    const std::uint64_t go_on = ((not_nul & not_line_feed) | word) & kHigh;
+    // Bit 8i + 7 moves to bit 56 + i: the multiplier's shifts send the other
+    // bytes' bits to distinct places below bit 56 or past bit 63.
+    return (go_on * 0x0002040810204081) >> 56U;
 }
 
 // One bit for each of the 64 characters from text: set for a line feed or a NUL.
 inline std::uint64_t MarkStopsWords(const char *text)
 {
-    std::uint64_t stops = 0;
+    std::uint64_t go_on = 0;
     for (unsigned at = 0; at < 64; at += 8) {
-        stops |= StopBitsOfWord(LoadCharWord(text + at)) << at;
+        go_on |= GoOnBitsOfWord(LoadCharWord(text + at)) << at;
     }
-    return stops;
+    return ~go_on;
 }
 
 // Every pair of characters' byte, indexed by the pair's two characters
