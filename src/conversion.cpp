@@ -31,8 +31,8 @@ bool WriteBlockWhenFull(std::FILE *target, const std::uint8_t *bytes, std::size_
 
 } // namespace
 
-Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffers, std::uint32_t limit,
-                          VectorUnit unit)
+Conversion ConvertCheckedBlocks(int source, std::FILE *target, CheckedBlocks buffers, std::uint32_t limit,
+                                VectorUnit unit)
 {
     RecordReader reader{source, buffers.source_block.data(), buffers.source_block.size()};
     std::uint8_t *const bytes = buffers.target_block.data();
@@ -47,9 +47,9 @@ Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers buffe
             const std::size_t to_limit = limit - result.total;
             if (to_limit > kPieceBytesMax) {
                 const SimpleRun run =
-                    DecodeSimplePieces(unit, reader.block + reader.begin, reader.end - reader.begin,
+                    DecodeSimplePieces(unit, UnreadRecordChars(reader), UnreadRecordCount(reader),
                                        bytes + used, std::min(flush_at - used, to_limit - kPieceBytesMax));
-                reader.begin += run.chars;
+                ConsumeRecordChars(reader, run.chars);
                 used += run.bytes;
                 result.total += static_cast<std::uint32_t>(run.bytes);
             }

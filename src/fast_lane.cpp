@@ -1,6 +1,7 @@
 #include "fast_lane.hpp"
 
 #include "pair_vectors.hpp"
+#include "pair_vectors_neon.hpp"
 #include "pair_words.hpp"
 #include "record_reader.hpp"
 
@@ -28,6 +29,11 @@
 
 namespace {
 
+// A mark step's characters, one bit each.
+constexpr std::size_t kMarkChars = 64;
+// A mark step that starts before the text's end reaches past it by less.
+static_assert(kBlockPadding >= kMarkChars);
+
 // The same walk for every unit, which brings its own two steps.
 // The stops are found from the marks, not from the decoded characters, so
 // that finding the next piece never waits for a load of this one: pieces
@@ -53,14 +59,14 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
     while (start <= last_start && run.bytes <= room && text[start] == ':') {
         // The first stop behind the colon.
         const std::size_t from = start + 1;
-        while (from - word >= 64) {
-            word += 64;
+        while (from - word >= kMarkChars) {
+            word += kMarkChars;
             stops = kMarkStops(text + word);
         }
         std::uint64_t ahead = stops >> (from - word);
         std::size_t base = from;
-        while (ahead == 0 && word + 64 - start <= kLastStop) {
-            word += 64;
+        while (ahead == 0 && word + kMarkChars - start <= kLastStop) {
+            word += kMarkChars;
             stops = kMarkStops(text + word);
             ahead = stops;
             base = word;
@@ -120,6 +126,16 @@ HEXFOLD_AVX512 SimpleRun WalkAvx512(const char *text, std::size_t available, std
 }
 #endif
 
+#if defined(HEXFOLD_HAVE_NEON)
+constexpr UnitSteps kNeonSteps{MarkStopsNeon, DecodePairsNeon, 32};
+
+SimpleRun WalkNeon(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
+{
+    return WalkSimplePieces<kNeonSteps.mark_stops, kNeonSteps.decode_pairs, kNeonSteps.chars>(text, available,
+                                                                                              bytes, room);
+}
+#endif
+
 bool ProcessorHas(ProcessorNeed need)
 {
     switch (need) {
@@ -160,13 +176,19 @@ constexpr std::array<VectorUnitInfo, kVectorUnitCount> kVectorUnits = {{
     NotBuilt(VectorUnit::kAvx2, "avx2", ProcessorNeed::kAvx2),
     NotBuilt(VectorUnit::kAvx512, "avx512", ProcessorNeed::kAvx512Bw),
 #endif
+#if defined(HEXFOLD_HAVE_NEON)
+    {VectorUnit::kNeon, "neon", true, ProcessorNeed::kNothing, kNeonSteps, WalkNeon},
+#else
     NotBuilt(VectorUnit::kNeon, "neon", ProcessorNeed::kNothing),
+#endif
 }};
 
-// VectorUnit indexes the table.
+// VectorUnit indexes the table, and a decode step that starts before the
+// text's end reaches past it by less than the padding.
 static_assert([] {
     for (std::size_t index = 0; index < kVectorUnits.size(); ++index) {
-        if (kVectorUnits[index].unit != static_cast<VectorUnit>(index)) {
+        if (kVectorUnits[index].unit != static_cast<VectorUnit>(index) ||
+            kVectorUnits[index].steps.chars > kBlockPadding) {
             return false;
         }
     }

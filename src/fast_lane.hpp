@@ -4,6 +4,8 @@
 #ifndef HEXFOLD_FAST_LANE_HPP
 #define HEXFOLD_FAST_LANE_HPP
 
+#include "record_reader.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -75,8 +77,8 @@ inline constexpr std::size_t kSimpleRunSpill = 32;
 // and as long as no more than room bytes have been written when the next
 // piece starts. A simple piece begins with ':', holds no NUL and ends with a
 // line feed within its 255 characters; the first piece that is not simple
-// is left for the general way. The text must be readable 64 characters past
-// available. A unit without steps takes nothing.
+// is left for the general way. The text must be readable kBlockPadding
+// characters past available. A unit without steps takes nothing.
 SimpleRun DecodeSimplePieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
                              std::size_t room);
 

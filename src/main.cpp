@@ -149,8 +149,8 @@ int main(int argc, char *argv[])
         // A unit may be forced by name, for benchmarks and bug reports; one
         // that this build or machine lacks gives way to the best it has.
         const VectorUnit unit = ChooseVectorUnit(std::getenv("HEXFOLD_VECTOR_UNIT"));
-        const Conversion conversion =
-            ConvertRecords(fileno(source), target, {source_block, target_block}, kHeaderLimit, unit);
+        const Conversion conversion = ConvertRecords(
+            fileno(source), target, ConversionBuffers{source_block, target_block}, kHeaderLimit, unit);
         total = conversion.total;
         switch (conversion.outcome) {
         case ConversionOutcome::kConverted:

@@ -161,6 +161,34 @@ TEST(ChooseVectorUnit, ByNameOrTheBest)
     }
 }
 
+// A unit's mark step against the characters themselves: a lone line feed or
+// NUL at every position among characters of every value, and mixtures.
+TEST_P(VectorUnitTest, MarksEveryLineFeedAndNul)
+{
+    std::array<char, 64> text{};
+    const auto fill = [&text](unsigned seed, unsigned stop_every) {
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            const unsigned mixed = seed * 131U + static_cast<unsigned>(at) * 37U;
+            text[at] = stop_every != 0 && mixed % stop_every == 0 ? "\n\0"[mixed / stop_every % 2]
+                                                                  : static_cast<char>(mixed % 256U);
+        }
+    };
+    for (unsigned seed = 0; seed < 2048; ++seed) {
+        fill(seed, seed < 1024 ? 0 : seed % 7 + 1);
+        if (seed < 1024) {
+            // Among what fill left, one more stop of each kind in turn.
+            text[seed % 64] = seed % 128 < 64 ? '\n' : '\0';
+        }
+        std::uint64_t expected = 0;
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            if (text[at] == '\n' || text[at] == '\0') {
+                expected |= std::uint64_t{1} << at;
+            }
+        }
+        ASSERT_EQ(steps_.mark_stops(text.data()), expected) << "seed " << seed;
+    }
+}
+
 // Lines of every shape, many times over, so that the block's end falls on
 // every kind of character: pieces of 255 characters that split, the longest
 // line that does not, NULs, carriage returns, odd digit counts, lines that
