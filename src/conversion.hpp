@@ -26,8 +26,9 @@ struct Conversion {
     std::uint32_t total = 0; // payload bytes accepted
 };
 
-// A source block holds a whole piece behind a carried-over one's start and
-// the padding; a target block a whole piece's bytes and a run's spill.
+// The reader carries an incomplete piece to the source block's start and
+// reads behind it, so the block must hold more than a whole piece before its
+// padding; a target block must hold a whole piece's bytes and a run's spill.
 inline constexpr std::size_t kSourceBlockMinimum = kMaxPieceSize + kBlockPadding + 1;
 inline constexpr std::size_t kTargetBlockMinimum = 256;
 
@@ -51,7 +52,8 @@ template <std::size_t kSourceSize, std::size_t kTargetSize>
 ConversionBuffers(std::array<char, kSourceSize> &, std::array<std::uint8_t, kTargetSize> &)
     -> ConversionBuffers<kSourceSize, kTargetSize>;
 
-// Blocks whose sizes ConversionBuffers has checked; ConvertRecords makes them.
+// Blocks whose sizes ConversionBuffers has checked. Callers go through
+// ConvertRecords, which makes them.
 struct CheckedBlocks {
     std::span<char> source_block;
     std::span<std::uint8_t> target_block;
