@@ -5,7 +5,6 @@
 #include "record_reader.hpp"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -40,8 +39,6 @@ Conversion ConvertCheckedBlocks(int source, std::FILE *target, CheckedBlocks buf
     const std::size_t flush_at = buffers.target_block.size() - kPieceBytesMax;
     std::size_t used = 0;
     Conversion result;
-    LineBuffer line{};
-    ByteBuffer line_bytes{};
 
     while (result.outcome == ConversionOutcome::kConverted) {
         for (;;) {
@@ -70,14 +67,13 @@ Conversion ConvertCheckedBlocks(int source, std::FILE *target, CheckedBlocks buf
                 result.outcome = ConversionOutcome::kBadLine;
                 break;
             }
-            std::memcpy(line.data(), piece.data, piece.size);
-            line[piece.size] = '\0';
-            const std::uint8_t count = ConvertHexLineToBytes(line, line_bytes);
+            // Decoded in place into the block, which has room for a whole
+            // piece: a piece past the limit is written there and not counted.
+            const std::uint8_t count = ConvertHexPieceToBytes(piece.data, piece.size, bytes + used);
             if (count > limit - result.total) {
                 result.outcome = ConversionOutcome::kTooLarge;
                 break;
             }
-            std::memcpy(bytes + used, line_bytes.data(), count);
             used += count;
             result.total += count;
             if (!WriteBlockWhenFull(target, bytes, used, flush_at)) {

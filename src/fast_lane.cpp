@@ -2,6 +2,7 @@
 
 #include "pair_vectors.hpp"
 #include "pair_vectors_neon.hpp"
+#include "pair_words.hpp"
 #include "record_reader.hpp"
 
 #include <bit>
@@ -88,6 +89,14 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
     return run;
 }
 
+constexpr UnitSteps kWordsSteps{MarkStopsWords, DecodePairsWords, kWordsStepChars};
+
+SimpleRun WalkWords(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
+{
+    return WalkSimplePieces<kWordsSteps.mark_stops, kWordsSteps.decode_pairs, kWordsSteps.chars>(
+        text, available, bytes, room);
+}
+
 #if defined(__SSE2__)
 constexpr UnitSteps kSse2Steps{MarkStopsSse2, DecodePairsSse2, 16};
 
@@ -153,8 +162,8 @@ constexpr VectorUnitInfo NotBuilt(VectorUnit unit, const char *name, ProcessorNe
 } // namespace
 
 constexpr std::array<VectorUnitInfo, kVectorUnitCount> kVectorUnits = {{
-    // Every piece the general way.
-    {VectorUnit::kNone, "none", true, ProcessorNeed::kNothing, {}, nullptr},
+    // Eight characters to a 64-bit word, on any processor.
+    {VectorUnit::kNone, "none", true, ProcessorNeed::kNothing, kWordsSteps, WalkWords},
 #if defined(__SSE2__)
     {VectorUnit::kSse2, "sse2", true, ProcessorNeed::kNothing, kSse2Steps, WalkSse2},
 #else

@@ -48,7 +48,7 @@ struct VectorUnitInfo {
     const char *name = ""; // as HEXFOLD_VECTOR_UNIT and the tests spell it
     bool built = false;    // compiled into this build
     ProcessorNeed needs = ProcessorNeed::kNothing;
-    UnitSteps steps;                 // none where every piece goes the general way
+    UnitSteps steps;                 // empty where the unit is not built
     SimplePiecesWalk walk = nullptr; // the common walk over steps, compiled for the unit
 };
 

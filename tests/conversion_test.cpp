@@ -68,12 +68,6 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
 {
     // The piece is followed by more than a whole piece that is not simple.
     std::string text = ":" + std::string(40, '0') + "\n" + std::string(300, 'x');
-    if (steps_.decode_pairs == nullptr) {
-        std::array<std::uint8_t, 64> bytes{};
-        const SimpleRun run = DecodeSimplePieces(unit_, text.data(), text.size() - 64, bytes.data(), 1024);
-        EXPECT_EQ(run.chars, 0U) << "a unit without steps leaves every piece to the general way";
-        return;
-    }
     for (int first = 0; first < 256; ++first) {
         for (int second = 0; second < 256; ++second) {
             if (first == '\n' || first == 0 || second == '\n' || second == 0) {
@@ -91,6 +85,55 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
             for (std::size_t k = 0; k < 20; ++k) {
                 ASSERT_EQ(bytes[k], ExpectedByte(text[1], text[2]))
                     << "pair " << first << ", " << second << " at " << k;
+            }
+        }
+    }
+}
+
+// Each unit's marking on its own: every character value at each of the 64
+// places, among neighbours that a carry, a lost high bit or the wrong byte
+// order of a word would turn into stops.
+TEST_P(VectorUnitTest, MarkStopsEveryCharacterAtEveryPlace)
+{
+    for (const char neighbour : {'0', '\x8A', '\x80', '\xFF', '\x0B'}) {
+        std::array<char, 64> text{};
+        text.fill(neighbour);
+        for (std::size_t place = 0; place < text.size(); ++place) {
+            for (int value = 0; value < 256; ++value) {
+                text[place] = static_cast<char>(value);
+                const std::uint64_t expected = value == 0 || value == '\n' ? std::uint64_t{1} << place : 0;
+                ASSERT_EQ(steps_.mark_stops(text.data()), expected)
+                    << "character " << value << " at " << place << " among " << int{neighbour};
+            }
+            text[place] = neighbour;
+        }
+    }
+}
+
+// Each unit's decoding on its own, NULs and line feeds included: every pair
+// at every place of a step lands in its own byte, and nothing past the step.
+TEST_P(VectorUnitTest, DecodePairsEveryPairAtEveryPlace)
+{
+    constexpr std::size_t kMaxChars = 64;
+    ASSERT_LE(steps_.chars, kMaxChars);
+    std::array<char, kMaxChars> pairs{};
+    for (std::size_t k = 0; k < kMaxChars; ++k) {
+        pairs[k] = "0123456789abcdefABCDEF"[k % 22];
+    }
+    const std::size_t count = steps_.chars / 2;
+    for (std::size_t place = 0; place < count; ++place) {
+        for (int first = 0; first < 256; ++first) {
+            for (int second = 0; second < 256; ++second) {
+                std::array<char, kMaxChars> text = pairs;
+                text[2 * place] = static_cast<char>(first);
+                text[2 * place + 1] = static_cast<char>(second);
+                std::array<std::uint8_t, kMaxChars / 2 + 1> expected{};
+                for (std::size_t k = 0; k < count; ++k) {
+                    expected[k] = ExpectedByte(text[2 * k], text[2 * k + 1]);
+                }
+                std::array<std::uint8_t, kMaxChars / 2 + 1> bytes{};
+                steps_.decode_pairs(text.data(), bytes.data());
+                ASSERT_EQ(bytes, expected) << "pair " << first << ", " << second << " at " << place;
             }
         }
     }
@@ -122,9 +165,6 @@ TEST(ChooseVectorUnit, ByNameOrTheBest)
 // NUL at every position among characters of every value, and mixtures.
 TEST_P(VectorUnitTest, MarksEveryLineFeedAndNul)
 {
-    if (steps_.mark_stops == nullptr) {
-        GTEST_SKIP() << GetParam() << ": every piece goes the general way";
-    }
     std::array<char, 64> text{};
     const auto fill = [&text](unsigned seed, unsigned stop_every) {
         for (std::size_t at = 0; at < text.size(); ++at) {
