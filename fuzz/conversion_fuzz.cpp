@@ -16,15 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     }
     const std::size_t source_block =
-        kMaxPieceSize + kBlockPadding + 1 + (std::size_t{data[0]} | std::size_t{data[1]} << 8U) % 1024;
+        kSourceBlockMinimum + (std::size_t{data[0]} | std::size_t{data[1]} << 8U) % 1024;
     const std::size_t target_block = kTargetBlockMinimum + data[2];
     // Mostly out of reach, sometimes a few hundred bytes away.
     const std::uint32_t limit = data[3] < 128 ? 0xFFFFFFFF : (data[3] - 128U) * 8U;
     const std::string_view source(reinterpret_cast<const char *>(data + 4), size - 4);
 
     const ConversionResult expected = ConvertWithLineReads(source, limit);
-    for (const VectorUnit unit : AvailableVectorUnits()) {
-        if (ConvertWithCore(source, source_block, target_block, limit, unit) != expected) {
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        if (VectorUnitUsable(info.unit) &&
+            ConvertWithCore(source, source_block, target_block, limit, info.unit) != expected) {
             std::abort();
         }
     }

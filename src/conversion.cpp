@@ -6,7 +6,6 @@
 #include "record_reader.hpp"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -28,16 +27,14 @@ bool WriteBlockWhenFull(int target, const std::uint8_t *bytes, std::size_t &used
 
 } // namespace
 
-Conversion ConvertRecords(int source, int target, ConversionBuffers buffers, std::uint32_t limit,
-                          VectorUnit unit)
+Conversion ConvertCheckedBlocks(int source, int target, CheckedBlocks buffers, std::uint32_t limit,
+                                VectorUnit unit)
 {
     RecordReader reader{source, buffers.source_block.data(), buffers.source_block.size()};
     std::uint8_t *const bytes = buffers.target_block.data();
     const std::size_t flush_at = buffers.target_block.size() - kPieceBytesMax;
     std::size_t used = 0;
     Conversion result;
-    LineBuffer line{};
-    ByteBuffer line_bytes{};
 
     while (result.outcome == ConversionOutcome::kConverted) {
         for (;;) {
@@ -46,9 +43,9 @@ Conversion ConvertRecords(int source, int target, ConversionBuffers buffers, std
             const std::size_t to_limit = limit - result.total;
             if (to_limit > kPieceBytesMax) {
                 const SimpleRun run =
-                    DecodeSimplePieces(unit, reader.block + reader.begin, reader.end - reader.begin,
+                    DecodeSimplePieces(unit, UnreadRecordChars(reader), UnreadRecordCount(reader),
                                        bytes + used, std::min(flush_at - used, to_limit - kPieceBytesMax));
-                reader.begin += run.chars;
+                ConsumeRecordChars(reader, run.chars);
                 used += run.bytes;
                 result.total += static_cast<std::uint32_t>(run.bytes);
             }
@@ -66,14 +63,13 @@ Conversion ConvertRecords(int source, int target, ConversionBuffers buffers, std
                 result.outcome = ConversionOutcome::kBadLine;
                 break;
             }
-            std::memcpy(line.data(), piece.data, piece.size);
-            line[piece.size] = '\0';
-            const std::uint8_t count = ConvertHexLineToBytes(line, line_bytes);
+            // Decoded in place into the block, which has room for a whole
+            // piece: a piece past the limit is written there and not counted.
+            const std::uint8_t count = ConvertHexPieceToBytes(piece.data, piece.size, bytes + used);
             if (count > limit - result.total) {
                 result.outcome = ConversionOutcome::kTooLarge;
                 break;
             }
-            std::memcpy(bytes + used, line_bytes.data(), count);
             used += count;
             result.total += count;
             if (!WriteBlockWhenFull(target, bytes, used, flush_at)) {

@@ -1,28 +1,45 @@
 #include "fast_lane.hpp"
 
 #include "pair_vectors.hpp"
+#include "pair_vectors_neon.hpp"
+#include "pair_words.hpp"
 #include "record_reader.hpp"
 
 #include <bit>
+#include <cstring>
 
-// The C library has already asked the processor what it can do, at start-up;
-// asking it again costs a small run a noticeable share of its time under
-// virtualisation, where each question traps. (glibc 2.36's header spells
-// bool as C's _Bool, which clang++ rejects.)
-#if defined(HEXFOLD_HAVE_AVX2) && !defined(__clang__) && __has_include(<sys/platform/x86.h>)
+// The C library has asked the processor what it can do at start-up, and
+// applies GLIBC_TUNABLES masks to what it found; asking the processor again
+// costs a small run a noticeable share of its time under virtualisation,
+// where each question traps. gcc and clang builds both ask the C library, so
+// that they choose alike. (glibc 2.36's header spells bool as C's _Bool,
+// which clang++ does not know.)
+#if defined(HEXFOLD_HAVE_AVX2) && __has_include(<sys/platform/x86.h>)
+#if defined(__clang__)
+#define _Bool bool // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 #include <sys/platform/x86.h>
-#define HEXFOLD_SUPPORTS(unit, feature) CPU_FEATURE_ACTIVE(feature)
+#undef _Bool
 #else
-#define HEXFOLD_SUPPORTS(unit, feature) __builtin_cpu_supports(unit)
+#include <sys/platform/x86.h>
+#endif
+#define HEXFOLD_ACTIVE(feature, name) CPU_FEATURE_ACTIVE(feature)
+#elif defined(HEXFOLD_HAVE_AVX2)
+#define HEXFOLD_ACTIVE(feature, name) __builtin_cpu_supports(name)
 #endif
 
 namespace {
 
-// The same walk for every unit, which brings its own two steps: marking the
-// line feeds and NULs of 64 characters, and decoding kChars characters.
+// A mark step's characters, one bit each.
+constexpr std::size_t kMarkChars = 64;
+// A mark step that starts before the text's end reaches past it by less.
+static_assert(kBlockPadding >= kMarkChars);
+
+// The same walk for every unit, which brings its own two steps.
 // The stops are found from the marks, not from the decoded characters, so
 // that finding the next piece never waits for a load of this one: pieces
 // overlap in the processor.
+// (The steps come one by one: gcc 12 takes no function pointer inside a
+// class-type template argument.)
 template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const char *, std::uint8_t *),
           std::size_t kChars>
 [[gnu::always_inline]] inline SimpleRun WalkSimplePieces(const char *text, std::size_t available,
@@ -42,14 +59,14 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
     while (start <= last_start && run.bytes <= room && text[start] == ':') {
         // The first stop behind the colon.
         const std::size_t from = start + 1;
-        while (from - word >= 64) {
-            word += 64;
+        while (from - word >= kMarkChars) {
+            word += kMarkChars;
             stops = kMarkStops(text + word);
         }
         std::uint64_t ahead = stops >> (from - word);
         std::size_t base = from;
-        while (ahead == 0 && word + 64 - start <= kLastStop) {
-            word += 64;
+        while (ahead == 0 && word + kMarkChars - start <= kLastStop) {
+            word += kMarkChars;
             stops = kMarkStops(text + word);
             ahead = stops;
             base = word;
@@ -72,63 +89,153 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
     return run;
 }
 
-#if defined(__SSE2__)
-SimpleRun DecodeSimplePiecesSse2(const char *text, std::size_t available, std::uint8_t *bytes,
-                                 std::size_t room)
+constexpr UnitSteps kWordsSteps{MarkStopsWords, DecodePairsWords, kWordsStepChars};
+
+SimpleRun WalkWords(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
-    return WalkSimplePieces<MarkStopsSse2, DecodePairsSse2, 16>(text, available, bytes, room);
+    return WalkSimplePieces<kWordsSteps.mark_stops, kWordsSteps.decode_pairs, kWordsSteps.chars>(
+        text, available, bytes, room);
+}
+
+#if defined(__SSE2__)
+constexpr UnitSteps kSse2Steps{MarkStopsSse2, DecodePairsSse2, 16};
+
+SimpleRun WalkSse2(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
+{
+    return WalkSimplePieces<kSse2Steps.mark_stops, kSse2Steps.decode_pairs, kSse2Steps.chars>(text, available,
+                                                                                              bytes, room);
 }
 #endif
 
 #if defined(HEXFOLD_HAVE_AVX2)
-HEXFOLD_AVX2 SimpleRun DecodeSimplePiecesAvx2(const char *text, std::size_t available, std::uint8_t *bytes,
-                                              std::size_t room)
+constexpr UnitSteps kAvx2Steps{MarkStopsAvx2, DecodePairsAvx2, 32};
+constexpr UnitSteps kAvx512Steps{MarkStopsAvx512, DecodePairsAvx512, 64};
+
+HEXFOLD_AVX2 SimpleRun WalkAvx2(const char *text, std::size_t available, std::uint8_t *bytes,
+                                std::size_t room)
 {
-    return WalkSimplePieces<MarkStopsAvx2, DecodePairsAvx2, 32>(text, available, bytes, room);
+    return WalkSimplePieces<kAvx2Steps.mark_stops, kAvx2Steps.decode_pairs, kAvx2Steps.chars>(text, available,
+                                                                                              bytes, room);
 }
 
-HEXFOLD_AVX512 SimpleRun DecodeSimplePiecesAvx512(const char *text, std::size_t available,
-                                                  std::uint8_t *bytes, std::size_t room)
+HEXFOLD_AVX512 SimpleRun WalkAvx512(const char *text, std::size_t available, std::uint8_t *bytes,
+                                    std::size_t room)
 {
-    return WalkSimplePieces<MarkStopsAvx512, DecodePairsAvx512, 64>(text, available, bytes, room);
+    return WalkSimplePieces<kAvx512Steps.mark_stops, kAvx512Steps.decode_pairs, kAvx512Steps.chars>(
+        text, available, bytes, room);
 }
 #endif
+
+#if defined(HEXFOLD_HAVE_NEON)
+constexpr UnitSteps kNeonSteps{MarkStopsNeon, DecodePairsNeon, 32};
+
+SimpleRun WalkNeon(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
+{
+    return WalkSimplePieces<kNeonSteps.mark_stops, kNeonSteps.decode_pairs, kNeonSteps.chars>(text, available,
+                                                                                              bytes, room);
+}
+#endif
+
+bool ProcessorHas(ProcessorNeed need)
+{
+    switch (need) {
+    case ProcessorNeed::kNothing:
+        return true;
+#if defined(HEXFOLD_HAVE_AVX2)
+    case ProcessorNeed::kAvx2:
+        return HEXFOLD_ACTIVE(AVX2, "avx2");
+    case ProcessorNeed::kAvx512Bw:
+        return HEXFOLD_ACTIVE(AVX512F, "avx512f") && HEXFOLD_ACTIVE(AVX512BW, "avx512bw");
+#endif
+    default:
+        return false;
+    }
+}
+
+// A row for a unit that this build leaves out: named all the same, so that
+// asking for it falls back and the tests show it as skipped.
+constexpr VectorUnitInfo NotBuilt(VectorUnit unit, const char *name, ProcessorNeed needs)
+{
+    return {unit, name, false, needs, {}, nullptr};
+}
 
 } // namespace
 
-VectorUnit BestVectorUnit()
-{
-#if defined(HEXFOLD_HAVE_AVX2)
-    if (HEXFOLD_SUPPORTS("avx512bw", AVX512BW)) {
-        return VectorUnit::kAvx512;
-    }
-    if (HEXFOLD_SUPPORTS("avx2", AVX2)) {
-        return VectorUnit::kAvx2;
-    }
-#endif
+constexpr std::array<VectorUnitInfo, kVectorUnitCount> kVectorUnits = {{
+    // Eight characters to a 64-bit word, on any processor.
+    {VectorUnit::kNone, "none", true, ProcessorNeed::kNothing, kWordsSteps, WalkWords},
 #if defined(__SSE2__)
-    return VectorUnit::kSse2;
+    {VectorUnit::kSse2, "sse2", true, ProcessorNeed::kNothing, kSse2Steps, WalkSse2},
 #else
-    return VectorUnit::kNone;
+    NotBuilt(VectorUnit::kSse2, "sse2", ProcessorNeed::kNothing),
 #endif
+#if defined(HEXFOLD_HAVE_AVX2)
+    {VectorUnit::kAvx2, "avx2", true, ProcessorNeed::kAvx2, kAvx2Steps, WalkAvx2},
+    {VectorUnit::kAvx512, "avx512", true, ProcessorNeed::kAvx512Bw, kAvx512Steps, WalkAvx512},
+#else
+    NotBuilt(VectorUnit::kAvx2, "avx2", ProcessorNeed::kAvx2),
+    NotBuilt(VectorUnit::kAvx512, "avx512", ProcessorNeed::kAvx512Bw),
+#endif
+#if defined(HEXFOLD_HAVE_NEON)
+    {VectorUnit::kNeon, "neon", true, ProcessorNeed::kNothing, kNeonSteps, WalkNeon},
+#else
+    NotBuilt(VectorUnit::kNeon, "neon", ProcessorNeed::kNothing),
+#endif
+}};
+
+// VectorUnit indexes the table, and a decode step that starts before the
+// text's end reaches past it by less than the padding.
+static_assert([] {
+    for (std::size_t index = 0; index < kVectorUnits.size(); ++index) {
+        if (kVectorUnits[index].unit != static_cast<VectorUnit>(index) ||
+            kVectorUnits[index].steps.chars > kBlockPadding) {
+            return false;
+        }
+    }
+    return true;
+}());
+
+namespace {
+
+const VectorUnitInfo &InfoOf(VectorUnit unit)
+{
+    return kVectorUnits[static_cast<std::size_t>(unit)];
 }
 
-SimpleRun DecodeSimplePieces(VectorUnit unit, [[maybe_unused]] const char *text,
-                             [[maybe_unused]] std::size_t available, [[maybe_unused]] std::uint8_t *bytes,
-                             [[maybe_unused]] std::size_t room)
+} // namespace
+
+bool VectorUnitUsable(VectorUnit unit)
 {
-    switch (unit) {
-#if defined(HEXFOLD_HAVE_AVX2)
-    case VectorUnit::kAvx512:
-        return DecodeSimplePiecesAvx512(text, available, bytes, room);
-    case VectorUnit::kAvx2:
-        return DecodeSimplePiecesAvx2(text, available, bytes, room);
-#endif
-#if defined(__SSE2__)
-    case VectorUnit::kSse2:
-        return DecodeSimplePiecesSse2(text, available, bytes, room);
-#endif
-    default:
-        return {};
+    const VectorUnitInfo &info = InfoOf(unit);
+    return info.built && ProcessorHas(info.needs);
+}
+
+VectorUnit BestVectorUnit()
+{
+    VectorUnit best = VectorUnit::kNone;
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        if (VectorUnitUsable(info.unit)) {
+            best = info.unit;
+        }
     }
+    return best;
+}
+
+VectorUnit ChooseVectorUnit(const char *requested)
+{
+    if (requested != nullptr) {
+        for (const VectorUnitInfo &info : kVectorUnits) {
+            if (std::strcmp(requested, info.name) == 0 && VectorUnitUsable(info.unit)) {
+                return info.unit;
+            }
+        }
+    }
+    return BestVectorUnit();
+}
+
+SimpleRun DecodeSimplePieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
+                             std::size_t room)
+{
+    const SimplePiecesWalk walk = InfoOf(unit).walk;
+    return walk == nullptr ? SimpleRun{} : walk(text, available, bytes, room);
 }

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -150,8 +151,11 @@ int main(int argc, char *argv[])
     static std::array<std::uint8_t, kTargetBlockSize> target_block;
     std::uint32_t total = 0;
     if (verdict.status == kSuccess) {
+        // A unit may be forced by name, for benchmarks and bug reports; one
+        // that this build or machine lacks gives way to the best it has.
+        const VectorUnit unit = ChooseVectorUnit(std::getenv("HEXFOLD_VECTOR_UNIT"));
         const Conversion conversion =
-            ConvertRecords(source, target, {source_block, target_block}, kHeaderLimit, BestVectorUnit());
+            ConvertRecords(source, target, ConversionBuffers{source_block, target_block}, kHeaderLimit, unit);
         total = conversion.total;
         switch (conversion.outcome) {
         case ConversionOutcome::kConverted:

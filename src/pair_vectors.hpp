@@ -1,6 +1,10 @@
-// The vector forms of pair decoding, for x86's SSE2 and, on machines that
-// have it, AVX2. Each restates only the ranges that ConvertHexDigitToNum
-// accepts; the tests hold every pair of characters against that definition.
+// The x86 units' steps (kVectorUnits names them): marking the line feeds
+// and NULs of 64 characters, and decoding pairs 16, 32 or 64 characters at a
+// time, with SSE2, which every x86-64 has, and with AVX2 and AVX-512, which
+// are compiled in through target attributes and run only where the processor
+// has them. SSE2's decode step also serves the general path's pairs. Each
+// restates only the ranges that ConvertHexDigitToNum accepts; the tests hold
+// every pair of characters against that definition.
 #ifndef HEXFOLD_PAIR_VECTORS_HPP
 #define HEXFOLD_PAIR_VECTORS_HPP
 

@@ -1,6 +1,7 @@
 #include "record_line.hpp"
 
 #include "pair_vectors.hpp"
+#include "pair_words.hpp"
 
 #include <bit>
 #include <cstring>
@@ -13,9 +14,7 @@ namespace {
 // digit's value and decodes a byte with one load, indexed by the pair's two
 // characters exactly as they lie in memory.
 constexpr std::size_t kCharValues = 256;
-constexpr std::size_t kPairValuesSize = kCharValues * kCharValues;
-using PairIndex = std::uint16_t;
-static_assert(sizeof(PairIndex) == 2);
+static_assert(kPairValuesSize == kCharValues * kCharValues);
 
 constexpr std::array<std::uint8_t, kCharValues> kDigitValues = [] {
     std::array<std::uint8_t, kCharValues> values{};
@@ -24,6 +23,8 @@ constexpr std::array<std::uint8_t, kCharValues> kDigitValues = [] {
     }
     return values;
 }();
+
+} // namespace
 
 // Built from the digit values rather than from fresh calls, which keeps the
 // compile-time work inside clang's default constexpr step limit.
@@ -41,15 +42,6 @@ constexpr std::array<std::uint8_t, kPairValuesSize> kPairValues = [] {
     }
     return values;
 }();
-
-std::uint8_t PairValue(const char *pair)
-{
-    PairIndex index = 0;
-    std::memcpy(&index, pair, sizeof index);
-    return kPairValues[index];
-}
-
-} // namespace
 
 void ConvertHexPairsToBytesScalar(const char *pairs, std::size_t count, std::uint8_t *bytes)
 {
@@ -71,13 +63,18 @@ void ConvertHexPairsToBytes(const char *pairs, std::size_t count, std::uint8_t *
     ConvertHexPairsToBytesScalar(pairs + 2 * done, count - done, bytes + done);
 }
 
+std::uint8_t ConvertHexPieceToBytes(const char *piece, std::size_t size, std::uint8_t *bytes)
+{
+    // Bounded by the size, so a piece without a NUL still cannot be overrun.
+    const void *nul = std::memchr(piece, '\0', size);
+    const std::size_t length =
+        nul == nullptr ? size : static_cast<std::size_t>(static_cast<const char *>(nul) - piece);
+    const std::size_t count = length == 0 ? 0 : (length - 1) / 2;
+    ConvertHexPairsToBytes(piece + 1, count, bytes);
+    return static_cast<std::uint8_t>(count);
+}
+
 std::uint8_t ConvertHexLineToBytes(const LineBuffer &line, ByteBuffer &bytes)
 {
-    // Bounded by the buffer, so a line without a NUL still cannot be overrun.
-    const void *nul = std::memchr(line.data(), '\0', line.size());
-    const std::size_t length =
-        nul == nullptr ? line.size() : static_cast<std::size_t>(static_cast<const char *>(nul) - line.data());
-    const std::size_t count = length == 0 ? 0 : (length - 1) / 2;
-    ConvertHexPairsToBytes(line.data() + 1, count, bytes.data());
-    return static_cast<std::uint8_t>(count);
+    return ConvertHexPieceToBytes(line.data(), line.size(), bytes.data());
 }

@@ -37,6 +37,11 @@ constexpr std::uint8_t ConvertHexDigitToNum(char ch)
 // returned count are left as they were.
 std::uint8_t ConvertHexLineToBytes(const LineBuffer &line, ByteBuffer &bytes);
 
+// The same for size characters in place, as a line holding exactly them
+// would be decoded; size is at most kLineBufferSize, and the returned count
+// is at most (size - 1) / 2.
+std::uint8_t ConvertHexPieceToBytes(const char *piece, std::size_t size, std::uint8_t *bytes);
+
 // Decodes count pairs, the characters 2k and 2k + 1 into bytes[k]. Reads
 // exactly 2 * count characters and writes exactly count bytes.
 void ConvertHexPairsToBytes(const char *pairs, std::size_t count, std::uint8_t *bytes);

@@ -45,3 +45,8 @@ bool TakeRecordPiece(RecordReader &reader, RecordPiece &piece)
     reader.begin += size;
     return true;
 }
+
+void ConsumeRecordChars(RecordReader &reader, std::size_t count)
+{
+    reader.begin += std::min(count, reader.end - reader.begin);
+}

@@ -10,13 +10,14 @@
 // A piece ends after a line feed or at this many characters, whichever
 // comes first, as with a line buffer of kLineBufferSize.
 inline constexpr std::size_t kMaxPieceSize = kLineBufferSize - 1;
-// The block's last kBlockPadding bytes are never filled with data: vector
-// loads may reach that far past it.
+// The block's last kBlockPadding bytes are never filled with data: the fast
+// lane's vector loads may reach that far past it.
 inline constexpr std::size_t kBlockPadding = 64;
 
 // The source's descriptor and a caller's block, which holds the characters
 // of [begin, end): an incomplete piece carried over, then what the last
-// read brought. Its size must exceed kMaxPieceSize + kBlockPadding.
+// read brought. Its size must exceed kMaxPieceSize + kBlockPadding. Only
+// its own functions move the cursor.
 struct RecordReader {
     int fd = -1;
     char *block = nullptr;
@@ -41,5 +42,19 @@ RefillResult RefillRecordReader(RecordReader &reader);
 // The next complete piece, or false when the block holds none: it must be
 // refilled, or the source has ended.
 bool TakeRecordPiece(RecordReader &reader, RecordPiece &piece);
+
+// The characters not yet taken, which begin the next piece.
+inline const char *UnreadRecordChars(const RecordReader &reader)
+{
+    return reader.block + reader.begin;
+}
+inline std::size_t UnreadRecordCount(const RecordReader &reader)
+{
+    return reader.end - reader.begin;
+}
+
+// Takes count characters, whole pieces that were handled in place; count
+// must not pass UnreadRecordCount.
+void ConsumeRecordChars(RecordReader &reader, std::size_t count);
 
 #endif

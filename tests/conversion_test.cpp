@@ -11,21 +11,6 @@
 
 namespace {
 
-std::string UnitName(VectorUnit unit)
-{
-    switch (unit) {
-    case VectorUnit::kNone:
-        return "none";
-    case VectorUnit::kSse2:
-        return "sse2";
-    case VectorUnit::kAvx2:
-        return "avx2";
-    case VectorUnit::kAvx512:
-        return "avx512";
-    }
-    return "?";
-}
-
 std::uint8_t ExpectedByte(char first, char second)
 {
     return static_cast<std::uint8_t>(ConvertHexDigitToNum(first) << 4U | ConvertHexDigitToNum(second));
@@ -56,7 +41,25 @@ TEST(ConvertHexPairsToBytes, EveryPairInTheVectorBodyAndTheTail)
     }
 }
 
-class VectorUnitTest : public testing::TestWithParam<VectorUnit> {};
+// Parameterised by the unit's name, so that every unit in the table shows in
+// the results: run where this build and machine have it, skipped by name
+// where they do not.
+class VectorUnitTest : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override
+    {
+        const VectorUnitInfo *info = FindVectorUnit(GetParam());
+        ASSERT_NE(info, nullptr);
+        if (!VectorUnitUsable(info->unit)) {
+            GTEST_SKIP() << GetParam() << (info->built ? ": not on this machine" : ": not in this build");
+        }
+        unit_ = info->unit;
+        steps_ = info->steps;
+    }
+
+    VectorUnit unit_ = VectorUnit::kNone;
+    UnitSteps steps_;
+};
 
 // Every pair that can stand in a simple piece, in every position of a
 // 20-pair line: the vector steps that run whole and the one that holds the
@@ -65,13 +68,6 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
 {
     // The piece is followed by more than a whole piece that is not simple.
     std::string text = ":" + std::string(40, '0') + "\n" + std::string(300, 'x');
-    if (GetParam() == VectorUnit::kNone) {
-        std::array<std::uint8_t, 64> bytes{};
-        const SimpleRun run =
-            DecodeSimplePieces(GetParam(), text.data(), text.size() - 64, bytes.data(), 1024);
-        EXPECT_EQ(run.chars, 0U) << "the plain unit leaves every piece to the general way";
-        return;
-    }
     for (int first = 0; first < 256; ++first) {
         for (int second = 0; second < 256; ++second) {
             if (first == '\n' || first == 0 || second == '\n' || second == 0) {
@@ -83,7 +79,7 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
             }
             std::array<std::uint8_t, 64> bytes{};
             const SimpleRun run =
-                DecodeSimplePieces(GetParam(), text.data(), text.size() - 64, bytes.data(), 1024);
+                DecodeSimplePieces(unit_, text.data(), text.size() - 64, bytes.data(), 1024);
             ASSERT_EQ(run.chars, 42U);
             ASSERT_EQ(run.bytes, 20U);
             for (std::size_t k = 0; k < 20; ++k) {
@@ -91,6 +87,105 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
                     << "pair " << first << ", " << second << " at " << k;
             }
         }
+    }
+}
+
+// Each unit's marking on its own: every character value at each of the 64
+// places, among neighbours that a carry, a lost high bit or the wrong byte
+// order of a word would turn into stops.
+TEST_P(VectorUnitTest, MarkStopsEveryCharacterAtEveryPlace)
+{
+    for (const char neighbour : {'0', '\x8A', '\x80', '\xFF', '\x0B'}) {
+        std::array<char, 64> text{};
+        text.fill(neighbour);
+        for (std::size_t place = 0; place < text.size(); ++place) {
+            for (int value = 0; value < 256; ++value) {
+                text[place] = static_cast<char>(value);
+                const std::uint64_t expected = value == 0 || value == '\n' ? std::uint64_t{1} << place : 0;
+                ASSERT_EQ(steps_.mark_stops(text.data()), expected)
+                    << "character " << value << " at " << place << " among " << int{neighbour};
+            }
+            text[place] = neighbour;
+        }
+    }
+}
+
+// Each unit's decoding on its own, NULs and line feeds included: every pair
+// at every place of a step lands in its own byte, and nothing past the step.
+TEST_P(VectorUnitTest, DecodePairsEveryPairAtEveryPlace)
+{
+    constexpr std::size_t kMaxChars = 64;
+    ASSERT_LE(steps_.chars, kMaxChars);
+    std::array<char, kMaxChars> pairs{};
+    for (std::size_t k = 0; k < kMaxChars; ++k) {
+        pairs[k] = "0123456789abcdefABCDEF"[k % 22];
+    }
+    const std::size_t count = steps_.chars / 2;
+    for (std::size_t place = 0; place < count; ++place) {
+        for (int first = 0; first < 256; ++first) {
+            for (int second = 0; second < 256; ++second) {
+                std::array<char, kMaxChars> text = pairs;
+                text[2 * place] = static_cast<char>(first);
+                text[2 * place + 1] = static_cast<char>(second);
+                std::array<std::uint8_t, kMaxChars / 2 + 1> expected{};
+                for (std::size_t k = 0; k < count; ++k) {
+                    expected[k] = ExpectedByte(text[2 * k], text[2 * k + 1]);
+                }
+                std::array<std::uint8_t, kMaxChars / 2 + 1> bytes{};
+                steps_.decode_pairs(text.data(), bytes.data());
+                ASSERT_EQ(bytes, expected) << "pair " << first << ", " << second << " at " << place;
+            }
+        }
+    }
+}
+
+// A name picks its unit where that unit can run, anything else the best one;
+// "none" is always there.
+TEST(ChooseVectorUnit, ByNameOrTheBest)
+{
+    const VectorUnit best = BestVectorUnit();
+    EXPECT_TRUE(VectorUnitUsable(best));
+    EXPECT_EQ(ChooseVectorUnit("none"), VectorUnit::kNone);
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        EXPECT_EQ(ChooseVectorUnit(info.name), VectorUnitUsable(info.unit) ? info.unit : best) << info.name;
+    }
+    // No usable unit stands later in the table, which lists them by preference.
+    bool past_best = false;
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        EXPECT_FALSE(past_best && VectorUnitUsable(info.unit)) << info.name << " is preferred to the best";
+        past_best = past_best || info.unit == best;
+    }
+    for (const char *other :
+         {static_cast<const char *>(nullptr), "", "NONE", "Sse2", "avx", "avx2 ", "neon2"}) {
+        EXPECT_EQ(ChooseVectorUnit(other), best) << (other == nullptr ? "unset" : other);
+    }
+}
+
+// A unit's mark step against the characters themselves: a lone line feed or
+// NUL at every position among characters of every value, and mixtures.
+TEST_P(VectorUnitTest, MarksEveryLineFeedAndNul)
+{
+    std::array<char, 64> text{};
+    const auto fill = [&text](unsigned seed, unsigned stop_every) {
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            const unsigned mixed = seed * 131U + static_cast<unsigned>(at) * 37U;
+            text[at] = stop_every != 0 && mixed % stop_every == 0 ? "\n\0"[mixed / stop_every % 2]
+                                                                  : static_cast<char>(mixed % 256U);
+        }
+    };
+    for (unsigned seed = 0; seed < 2048; ++seed) {
+        fill(seed, seed < 1024 ? 0 : seed % 7 + 1);
+        if (seed < 1024) {
+            // Among what fill left, one more stop of each kind in turn.
+            text[seed % 64] = seed % 128 < 64 ? '\n' : '\0';
+        }
+        std::uint64_t expected = 0;
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            if (text[at] == '\n' || text[at] == '\0') {
+                expected |= std::uint64_t{1} << at;
+            }
+        }
+        ASSERT_EQ(steps_.mark_stops(text.data()), expected) << "seed " << seed;
     }
 }
 
@@ -137,7 +232,7 @@ TEST_P(VectorUnitTest, SameResultAsLineReadsWhereverTheBlockEnds)
         // Every offset of a 600-character stretch, and every target block
         // size from the smallest that works.
         for (std::size_t size = 320; size < 920; ++size) {
-            ASSERT_EQ(ConvertWithCore(source, size, 256 + size % 200, 0xFFFFFFFF, GetParam()), expected)
+            ASSERT_EQ(ConvertWithCore(source, size, 256 + size % 200, 0xFFFFFFFF, unit_), expected)
                 << "source block of " << size;
         }
     }
@@ -160,13 +255,11 @@ TEST_P(VectorUnitTest, TheLimitIsExact)
         const ConversionResult expected = ConvertWithLineReads(source, limit);
         EXPECT_EQ(expected.outcome,
                   below == 0 ? ConversionOutcome::kConverted : ConversionOutcome::kTooLarge);
-        EXPECT_EQ(ConvertWithCore(source, 4096 + 64, 4096, limit, GetParam()), expected) << below << " below";
+        EXPECT_EQ(ConvertWithCore(source, 4096 + 64, 4096, limit, unit_), expected) << below << " below";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Units, VectorUnitTest, testing::ValuesIn(AvailableVectorUnits()),
-                         [](const testing::TestParamInfo<VectorUnit> &param) {
-                             return UnitName(param.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(Units, VectorUnitTest, testing::ValuesIn(VectorUnitNames()),
+                         [](const testing::TestParamInfo<std::string> &param) { return param.param; });
 
 } // namespace

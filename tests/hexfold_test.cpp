@@ -26,6 +26,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -146,6 +147,7 @@ struct Streams {
     int fd3 = -1;               // becomes hexfold's descriptor 3, for a source path of /dev/fd/3
     rlim_t file_size_limit = RLIM_INFINITY;
     unsigned time_limit = HEXFOLD_TEST_TIMEOUT; // seconds until SIGALRM ends a run that hangs; 0: none
+    const char *vector_unit = nullptr;          // HEXFOLD_VECTOR_UNIT for the run; null: unset
     std::vector<std::string> env = {};          // added to the environment
 };
 
@@ -178,8 +180,13 @@ Outcome RunHexfold(const std::vector<std::string> &args, const Streams &streams 
         env_strings.push_back(std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
                               ":verify_asan_link_order=0");
     }
+    if (streams.vector_unit != nullptr) {
+        env_strings.push_back(std::string("HEXFOLD_VECTOR_UNIT=") + streams.vector_unit);
+    }
     for (char **entry = environ; *entry != nullptr; ++entry) {
-        env_strings.emplace_back(*entry);
+        if (!std::string_view(*entry).starts_with("HEXFOLD_VECTOR_UNIT=")) {
+            env_strings.emplace_back(*entry);
+        }
     }
     std::vector<char *> env;
     for (std::string &entry : env_strings) {
@@ -334,7 +341,7 @@ std::vector<RunCase> RunCases()
         long_source.insert(1, "/.");
     }
 
-    return {
+    std::vector<RunCase> cases = {
         // Conversions.
         {.name = "EmptySource", .args = kFiles, .source = "", .status = 0, .target = Header(0)},
         {.name = "ColonOnlyLines", .args = kFiles, .source = ":\n:\n:", .status = 0, .target = Header(0)},
@@ -663,6 +670,20 @@ std::vector<RunCase> RunCases()
          .target = Header(0) + many_bytes.substr(0, 4092),
          .streams = {.file_size_limit = 4096}},
     };
+    // Every unit forced by name gives the same image; one that this build or
+    // machine lacks, or a name of none, gives way to the best.
+    const std::string mixed = many_lines + line254 + ":\n:0A\r\n" + many_lines + ":C";
+    for (const auto &[name, unit] : {std::pair{"UnitNone", "none"}, std::pair{"UnitSse2", "sse2"},
+                                     std::pair{"UnitAvx2", "avx2"}, std::pair{"UnitAvx512", "avx512"},
+                                     std::pair{"UnitNeon", "neon"}, std::pair{"UnitUnknown", "AVX2"}}) {
+        cases.push_back({.name = name,
+                         .args = kFiles,
+                         .source = mixed,
+                         .status = 0,
+                         .target = ExpectedTarget(mixed),
+                         .streams = {.vector_unit = unit}});
+    }
+    return cases;
 }
 
 class Run : public Hexfold, public testing::WithParamInterface<RunCase> {};

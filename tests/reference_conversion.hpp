@@ -9,12 +9,21 @@
 #include "record_line.hpp"
 
 #include <sys/mman.h>
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,12 +66,21 @@ inline ConversionResult ConvertWithLineReads(std::string_view source, std::uint3
     return result;
 }
 
+// The largest blocks that the tests and the fuzzer ask for.
+inline constexpr std::size_t kLargestSourceBlock = 4096 + 64;
+inline constexpr std::size_t kLargestTargetBlock = 4096;
+
 // The source comes from a memfd, so every read fills the block; blocks of
-// different sizes put the block's end at every offset. Both blocks are
-// exactly as large as asked, so that AddressSanitizer sees any access past them.
+// different sizes put the block's end at every offset. Both blocks are the
+// largest, with only as much in use as asked; the rest is poisoned under
+// AddressSanitizer, so that it sees any access past the part in use.
 inline ConversionResult ConvertWithCore(std::string_view source, std::size_t source_block_size,
                                         std::size_t target_block_size, std::uint32_t limit, VectorUnit unit)
 {
+    if (source_block_size < kSourceBlockMinimum || source_block_size > kLargestSourceBlock ||
+        target_block_size < kTargetBlockMinimum || target_block_size > kLargestTargetBlock) {
+        std::abort();
+    }
     const int fd = memfd_create("source", MFD_CLOEXEC);
     if (fd < 0 || write(fd, source.data(), source.size()) != static_cast<ssize_t>(source.size()) ||
         lseek(fd, 0, SEEK_SET) != 0) {
@@ -72,9 +90,18 @@ inline ConversionResult ConvertWithCore(std::string_view source, std::size_t sou
     if (target < 0) {
         std::abort();
     }
-    std::vector<char> source_block(source_block_size);
-    std::vector<std::uint8_t> target_block(target_block_size);
-    const Conversion conversion = ConvertRecords(fd, target, {source_block, target_block}, limit, unit);
+    const auto source_block = std::make_unique<std::array<char, kLargestSourceBlock>>();
+    const auto target_block = std::make_unique<std::array<std::uint8_t, kLargestTargetBlock>>();
+    ASAN_POISON_MEMORY_REGION(source_block->data() + source_block_size,
+                              kLargestSourceBlock - source_block_size);
+    ASAN_POISON_MEMORY_REGION(target_block->data() + target_block_size,
+                              kLargestTargetBlock - target_block_size);
+    ConversionBuffers buffers{*source_block, *target_block};
+    buffers.source_usable = source_block_size;
+    buffers.target_usable = target_block_size;
+    const Conversion conversion = ConvertRecords(fd, target, buffers, limit, unit);
+    ASAN_UNPOISON_MEMORY_REGION(source_block->data(), kLargestSourceBlock);
+    ASAN_UNPOISON_MEMORY_REGION(target_block->data(), kLargestTargetBlock);
     close(fd);
     ConversionResult result{conversion.outcome, {}};
     char chunk[4096];
@@ -89,20 +116,25 @@ inline ConversionResult ConvertWithCore(std::string_view source, std::size_t sou
     return result;
 }
 
-// Every unit that this build and machine can run, the plain one first.
-inline std::vector<VectorUnit> AvailableVectorUnits()
+// Every unit's name, in the table's order, usable here or not.
+inline std::vector<std::string> VectorUnitNames()
 {
-    std::vector<VectorUnit> units{VectorUnit::kNone};
-    if (BestVectorUnit() != VectorUnit::kNone) {
-        units.push_back(VectorUnit::kSse2);
+    std::vector<std::string> names;
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        names.emplace_back(info.name);
     }
-    if (BestVectorUnit() >= VectorUnit::kAvx2) {
-        units.push_back(VectorUnit::kAvx2);
+    return names;
+}
+
+// The unit of that name, or none when the table has no such name.
+inline const VectorUnitInfo *FindVectorUnit(std::string_view name)
+{
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        if (name == info.name) {
+            return &info;
+        }
     }
-    if (BestVectorUnit() == VectorUnit::kAvx512) {
-        units.push_back(VectorUnit::kAvx512);
-    }
-    return units;
+    return nullptr;
 }
 
 #endif

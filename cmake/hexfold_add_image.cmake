@@ -1,0 +1,62 @@
+# hexfold_add_image(<name> SOURCE <hex> [OUTPUT <bin>] [EXCLUDE_FROM_ALL]
+#                   [DEPENDS <file-or-target>...])
+#
+# Adds the custom target <name>, built by `all` unless EXCLUDE_FROM_ALL is
+# given, that converts SOURCE into the image OUTPUT, by default <name>.bin in
+# the current binary directory. A relative SOURCE is taken from the current
+# source directory, a relative OUTPUT from the current binary directory.
+# DEPENDS names what makes SOURCE. The target's HEXFOLD_IMAGE property holds
+# OUTPUT's absolute path for later steps.
+#
+# The hexfold that runs is the first of: the HEXFOLD_EXECUTABLE cache
+# variable; the host build that an embedded hexfold sets up in a cross build;
+# the hexfold::hexfold target. The image is converted again when SOURCE or
+# that hexfold changes.
+#
+# The same file serves the installed package and an embedded hexfold, so what
+# it needs travels by CMAKE_CURRENT_FUNCTION_LIST_DIR and global properties,
+# never by variables of hexfold's directory.
+include_guard(GLOBAL)
+
+set(HEXFOLD_EXECUTABLE "" CACHE FILEPATH "The hexfold that hexfold_add_image runs (empty: hexfold::hexfold)")
+
+function(hexfold_add_image name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "EXCLUDE_FROM_ALL" "SOURCE;OUTPUT" "DEPENDS")
+    if(arg_UNPARSED_ARGUMENTS OR arg_KEYWORDS_MISSING_VALUES OR NOT arg_SOURCE)
+        message(FATAL_ERROR "usage: hexfold_add_image(<name> SOURCE <hex> [OUTPUT <bin>] [EXCLUDE_FROM_ALL] "
+            "[DEPENDS <file-or-target>...])")
+    endif()
+    if(NOT arg_OUTPUT)
+        set(arg_OUTPUT "${name}.bin")
+    endif()
+    cmake_path(ABSOLUTE_PATH arg_SOURCE BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
+    cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE)
+
+    get_property(host_hexfold GLOBAL PROPERTY HEXFOLD_HOST_EXECUTABLE)
+    if(HEXFOLD_EXECUTABLE)
+        set(hexfold "${HEXFOLD_EXECUTABLE}")
+        set(hexfold_depends "${HEXFOLD_EXECUTABLE}")
+    elseif(host_hexfold)
+        set(hexfold "${host_hexfold}")
+        get_property(hexfold_depends GLOBAL PROPERTY HEXFOLD_HOST_DEPENDS)
+    elseif(TARGET hexfold::hexfold)
+        set(hexfold "$<TARGET_FILE:hexfold::hexfold>")
+        set(hexfold_depends hexfold::hexfold)
+    else()
+        message(FATAL_ERROR "hexfold_add_image: no hexfold::hexfold target and no HEXFOLD_EXECUTABLE")
+    endif()
+
+    set(convert "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/hexfold_convert.cmake")
+    add_custom_command(OUTPUT "${arg_OUTPUT}"
+        COMMAND "${CMAKE_COMMAND}" "-DHEXFOLD=${hexfold}" "-DSOURCE=${arg_SOURCE}" "-DOUTPUT=${arg_OUTPUT}"
+                -P "${convert}"
+        DEPENDS "${arg_SOURCE}" ${hexfold_depends} ${arg_DEPENDS} "${convert}"
+        COMMENT "hexfold: converting ${arg_SOURCE}"
+        VERBATIM)
+    if(arg_EXCLUDE_FROM_ALL)
+        add_custom_target(${name} DEPENDS "${arg_OUTPUT}")
+    else()
+        add_custom_target(${name} ALL DEPENDS "${arg_OUTPUT}")
+    endif()
+    set_property(TARGET ${name} PROPERTY HEXFOLD_IMAGE "${arg_OUTPUT}")
+endfunction()

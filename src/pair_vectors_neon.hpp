@@ -1,0 +1,83 @@
+// The vector steps for AArch64's AdvSIMD, which every such processor has.
+// Digit values come from a table built from ConvertHexDigitToNum, so that
+// nothing about digits is restated here; the tests hold every pair of
+// characters against that definition.
+#ifndef HEXFOLD_PAIR_VECTORS_NEON_HPP
+#define HEXFOLD_PAIR_VECTORS_NEON_HPP
+
+#include "record_line.hpp"
+
+#include <array>
+#include <cstdint>
+
+// The lane order of the bit masks below is that of a little-endian machine.
+#if defined(__aarch64__) && defined(__ARM_NEON) && defined(__BYTE_ORDER__) &&                                \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#include <arm_neon.h>
+#define HEXFOLD_HAVE_NEON 1
+
+// Digit values in two tables of one register each, built from
+// ConvertHexDigitToNum: of the 16 characters from '0', and of the 16 from
+// '`', which take in 'a' to 'f'. A lookup gives 0 for an index past its
+// table, and an index below the table's first character wraps around past
+// its end.
+template <char kFirst> constexpr std::array<std::uint8_t, 16> NeonDigitValues()
+{
+    std::array<std::uint8_t, 16> values{};
+    for (std::size_t at = 0; at < values.size(); ++at) {
+        values[at] = ConvertHexDigitToNum(static_cast<char>(kFirst + static_cast<char>(at)));
+    }
+    return values;
+}
+inline constexpr std::array<std::uint8_t, 16> kNeonDecimalValues = NeonDigitValues<'0'>();
+inline constexpr std::array<std::uint8_t, 16> kNeonLetterValues = NeonDigitValues<'`'>();
+// Setting bit 5 takes the 16 characters from '@' onto those from '`', and no
+// others; they must be worth the same.
+static_assert(NeonDigitValues<'@'>() == kNeonLetterValues);
+
+inline uint8x16_t DigitValuesNeon(uint8x16_t chars)
+{
+    const uint8x16_t decimals =
+        vqtbl1q_u8(vld1q_u8(kNeonDecimalValues.data()), vsubq_u8(chars, vdupq_n_u8('0')));
+    // Where the first lookup found a decimal digit, this one's index is past its table.
+    const uint8x16_t letters = vsubq_u8(vorrq_u8(chars, vdupq_n_u8(0x20)), vdupq_n_u8('`'));
+    return vqtbx1q_u8(decimals, vld1q_u8(kNeonLetterValues.data()), letters);
+}
+
+// 16 pairs, 32 characters, into 16 bytes. The load parts each pair's first
+// character from its second; each byte is then the first's value shifted up
+// with the second's four bits inserted beneath.
+inline void DecodePairsNeon(const char *pairs, std::uint8_t *bytes)
+{
+    const uint8x16x2_t chars = vld2q_u8(reinterpret_cast<const std::uint8_t *>(pairs));
+    vst1q_u8(bytes, vsliq_n_u8(DigitValuesNeon(chars.val[1]), DigitValuesNeon(chars.val[0]), 4));
+}
+
+// 0xFF at a line feed or a NUL, 0 elsewhere: lookups past the table give 0.
+inline constexpr std::array<std::uint8_t, 16> kNeonStopChars = {0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF};
+
+// One bit for each of the 64 characters from text: set for a line feed or a
+// NUL. There is no byte mask instruction; the load deals characters 4j to
+// 4j + 3 to byte j of four registers, shifts and inserts gather their four
+// marks into one nibble, and a narrowing shift packs two nibbles a byte.
+inline std::uint64_t MarkStopsNeon(const char *text)
+{
+    const uint8x16_t stop_chars = vld1q_u8(kNeonStopChars.data());
+    const uint8x16x4_t chars = vld4q_u8(reinterpret_cast<const std::uint8_t *>(text));
+    const uint8x16_t first = vqtbl1q_u8(stop_chars, chars.val[0]);
+    const uint8x16_t second = vqtbl1q_u8(stop_chars, chars.val[1]);
+    const uint8x16_t third = vqtbl1q_u8(stop_chars, chars.val[2]);
+    const uint8x16_t fourth = vqtbl1q_u8(stop_chars, chars.val[3]);
+    // Bit 7 from the later character, the bits below from the earlier one.
+    const uint8x16_t first_two = vsriq_n_u8(second, first, 1);
+    const uint8x16_t last_two = vsriq_n_u8(fourth, third, 1);
+    // Bits 4 to 7 hold the four characters' marks in order.
+    const uint8x16_t four = vsriq_n_u8(last_two, first_two, 2);
+    // And bits 0 to 3 as well.
+    const uint8x16_t twice = vsriq_n_u8(four, four, 4);
+    const uint8x8_t packed = vshrn_n_u16(vreinterpretq_u16_u8(twice), 4);
+    return vget_lane_u64(vreinterpret_u64_u8(packed), 0);
+}
+#endif
+
+#endif

@@ -1,0 +1,82 @@
+// The plain unit's steps, for every processor: the same two steps as the
+// vector units'. Stops are marked eight characters to a 64-bit word, whose
+// bytes' sums stay within their own 8 bits, so no carry ever reaches a
+// neighbour and each character is judged on its own; pairs are decoded
+// through a table. The tests hold every character and every pair against
+// ConvertHexDigitToNum.
+#ifndef HEXFOLD_PAIR_WORDS_HPP
+#define HEXFOLD_PAIR_WORDS_HPP
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big,
+              "words are read either way round, nothing else");
+
+inline constexpr std::uint64_t kEachByte = 0x0101010101010101;
+inline constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
+inline constexpr std::uint64_t kHigh = 0x80 * kEachByte;
+
+// Eight characters with character i in bits 8i to 8i + 7, on any byte order.
+inline std::uint64_t LoadCharWord(const char *text)
+{
+    std::uint64_t word = 0;
+    std::memcpy(&word, text, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) {
+        word = __builtin_bswap64(word);
+    }
+    return word;
+}
+
+// The word's eight characters as a byte of eight bits, bit i for character
+// i, set where it is neither a line feed nor a NUL.
+inline std::uint64_t GoOnBitsOfWord(std::uint64_t word)
+{
+    const std::uint64_t low = word & kLow7;
+    // Bit 7 of a byte of either sum is clear only for a low part of 0 or '\n'.
+    const std::uint64_t not_nul = low + kLow7;
+    const std::uint64_t not_line_feed = (low ^ ('\n' * kEachByte)) + kLow7;
+    const std::uint64_t go_on = ((not_nul & not_line_feed) | word) & kHigh;
+    // Bit 8i + 7 moves to bit 56 + i: the multiplier's shifts send the other
+    // bytes' bits to distinct places below bit 56 or past bit 63.
+    return (go_on * 0x0002040810204081) >> 56U;
+}
+
+// One bit for each of the 64 characters from text: set for a line feed or a NUL.
+inline std::uint64_t MarkStopsWords(const char *text)
+{
+    std::uint64_t go_on = 0;
+    for (unsigned at = 0; at < 64; at += 8) {
+        go_on |= GoOnBitsOfWord(LoadCharWord(text + at)) << at;
+    }
+    return ~go_on;
+}
+
+// Every pair of characters' byte, indexed by the pair's two characters
+// exactly as they lie in memory; built from ConvertHexDigitToNum.
+inline constexpr std::size_t kPairValuesSize = std::size_t{256} * 256;
+extern const std::array<std::uint8_t, kPairValuesSize> kPairValues;
+
+inline std::uint8_t PairValue(const char *pair)
+{
+    std::uint16_t index = 0;
+    std::memcpy(&index, pair, sizeof index);
+    return kPairValues[index];
+}
+
+// 8 pairs, 16 characters, into 8 bytes. One load of the table per pair
+// takes fewer instructions than decoding the digits in words (about 4 a
+// character), and the table's lines that digits touch stay in the cache.
+inline void DecodePairsWords(const char *pairs, std::uint8_t *bytes)
+{
+    for (std::size_t k = 0; k < 8; ++k) {
+        bytes[k] = PairValue(pairs + 2 * k);
+    }
+}
+
+inline constexpr std::size_t kWordsStepChars = 16;
+
+#endif
