@@ -1,5 +1,6 @@
 #include "conversion.hpp"
 
+#include "descriptor_io.hpp"
 #include "fast_lane.hpp"
 #include "record_line.hpp"
 #include "record_reader.hpp"
@@ -12,26 +13,21 @@ namespace {
 constexpr std::size_t kPieceBytesMax = (kMaxPieceSize - 1) / 2 + kSimpleRunSpill;
 static_assert(kTargetBlockMinimum > kPieceBytesMax);
 
-bool WriteBlock(std::FILE *target, const std::uint8_t *bytes, std::size_t size)
-{
-    return std::fwrite(bytes, 1, size, target) == size;
-}
-
 // Past flush_at the next piece might not fit: the block goes out and starts
 // again empty.
-bool WriteBlockWhenFull(std::FILE *target, const std::uint8_t *bytes, std::size_t &used, std::size_t flush_at)
+bool WriteBlockWhenFull(int target, const std::uint8_t *bytes, std::size_t &used, std::size_t flush_at)
 {
     if (used <= flush_at) {
         return true;
     }
-    const bool written = WriteBlock(target, bytes, used);
+    const bool written = WriteAll(target, bytes, used);
     used = 0;
     return written;
 }
 
 } // namespace
 
-Conversion ConvertCheckedBlocks(int source, std::FILE *target, CheckedBlocks buffers, std::uint32_t limit,
+Conversion ConvertCheckedBlocks(int source, int target, CheckedBlocks buffers, std::uint32_t limit,
                                 VectorUnit unit)
 {
     RecordReader reader{source, buffers.source_block.data(), buffers.source_block.size()};
@@ -88,8 +84,9 @@ Conversion ConvertCheckedBlocks(int source, std::FILE *target, CheckedBlocks buf
             result.outcome = ConversionOutcome::kSourceNotRead;
         }
     }
-    // Whatever else went wrong, the pieces accepted before it belong in the target.
-    if (!WriteBlock(target, bytes, used) && result.outcome == ConversionOutcome::kConverted) {
+    // Whatever else went wrong, the pieces accepted before it belong in the
+    // target; when they cannot go there, that is what the caller must hear.
+    if (!WriteAll(target, bytes, used)) {
         result.outcome = ConversionOutcome::kTargetNotWritten;
     }
     return result;

@@ -10,7 +10,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 
 enum class ConversionOutcome {
@@ -59,16 +58,17 @@ struct CheckedBlocks {
     std::span<std::uint8_t> target_block;
 };
 
-Conversion ConvertCheckedBlocks(int source, std::FILE *target, CheckedBlocks buffers, std::uint32_t limit,
+Conversion ConvertCheckedBlocks(int source, int target, CheckedBlocks buffers, std::uint32_t limit,
                                 VectorUnit unit);
 
 // Reads source from its current position to its end and writes the payload
-// at target's position in whole blocks. On every outcome but a failed write,
-// the bytes of the pieces accepted so far are written before it returns, and
-// the first failure is the one reported. unit picks the vector code, which
+// at target's position in whole blocks. The bytes of the pieces accepted so
+// far are written before it returns whatever the outcome; a failure to write
+// them is the outcome then, since it says what the target holds, and
+// otherwise the first failure is. unit picks the vector code, which
 // gives the same result on any unit the machine has.
 template <std::size_t kSourceSize, std::size_t kTargetSize>
-Conversion ConvertRecords(int source, std::FILE *target, ConversionBuffers<kSourceSize, kTargetSize> buffers,
+Conversion ConvertRecords(int source, int target, ConversionBuffers<kSourceSize, kTargetSize> buffers,
                           std::uint32_t limit, VectorUnit unit)
 {
     const CheckedBlocks blocks = {

@@ -1,13 +1,16 @@
 // hexfold FIRMWARE_FILENAME OUTPUTFILE: record lines of hexadecimal text in,
 // a 4-byte little-endian length header and the decoded bytes out.
 #include "conversion.hpp"
+#include "descriptor_io.hpp"
 #include "record_reader.hpp"
 #include "target_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -36,7 +39,7 @@ constexpr const char *kSourceReadMessage = "Error : can't read Zintar source fil
 constexpr const char *kTargetWriteMessage = "Error : can't write Zintar target file '%s' .\n";
 constexpr const char *kTooLargeMessage = "Error : Zintar target file '%s' is too large .\n";
 
-constexpr long kHeaderSize = 4;
+constexpr off_t kHeaderSize = 4;
 
 // The payload's length must fit the 32-bit header.
 constexpr std::uint32_t kHeaderLimit = std::numeric_limits<std::uint32_t>::max();
@@ -46,30 +49,33 @@ constexpr std::uint32_t kHeaderLimit = std::numeric_limits<std::uint32_t>::max()
 constexpr std::size_t kSourceBlockSize = std::size_t{256} * 1024 + kBlockPadding;
 constexpr std::size_t kTargetBlockSize = std::size_t{128} * 1024;
 
-// Prints the one line that a failure gets and hands its status back, so that
-// each failure is reported where it is found. The path goes through %s, so a
-// path holding '%' is printed as it stands.
+// Prints the one line that a failure gets and hands its status back. The path
+// goes through %s, so a path holding '%' is printed as it stands.
 int Fail(int status, const char *message, const char *path)
 {
     (void)std::printf(message, path);
     return status;
 }
 
-// fopen("r") succeeds on a directory on Linux, and only the first read fails.
-bool IsDirectory(std::FILE *stream)
-{
-    struct stat info {};
-    return fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
-}
+// Once both files are open, the status may still change at the end (the
+// target's bytes may fail to go out after another failure), so the line is
+// chosen as the run goes and printed once, after the last close.
+struct Verdict {
+    int status = kSuccess;
+    const char *message = nullptr;
+    const char *path = nullptr;
+};
 
 // Started with 0, 1 or 2 closed, hexfold would hand that number to the source
 // or the target, and the failure line meant for standard output could end up
 // in the target. open takes the lowest free number, so each gap is filled in
-// turn; should /dev/null be missing, the run goes on as before.
+// turn, with the root directory opened for reading: reads and writes on it
+// fail, and a path such as /dev/stdin that names it opens as a directory,
+// which is refused as a source and cannot be opened for writing as a target.
 void FillClosedStandardDescriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) == -1) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/", O_RDONLY | O_DIRECTORY) == -1) {
             return;
         }
     }
@@ -77,7 +83,7 @@ void FillClosedStandardDescriptors()
 
 // Little-endian whatever the host's byte order, into the 4 bytes reserved at
 // the start.
-bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
+bool WriteLengthHeader(int target, std::uint32_t total)
 {
     const std::array<std::uint8_t, kHeaderSize> header = {
         static_cast<std::uint8_t>(total),
@@ -85,8 +91,7 @@ bool WriteLengthHeader(std::FILE *target, std::uint32_t total)
         static_cast<std::uint8_t>(total >> 16U),
         static_cast<std::uint8_t>(total >> 24U),
     };
-    return std::fseek(target, 0, SEEK_SET) == 0 &&
-           std::fwrite(header.data(), 1, header.size(), target) == header.size();
+    return WriteAll(target, header.data(), header.size(), 0);
 }
 
 } // namespace
@@ -109,34 +114,34 @@ int main(int argc, char *argv[])
     const char *target_path = argv[2];
 
     // Open: nothing.
-    std::FILE *source = std::fopen(source_path, "r");
-    if (source == nullptr) {
+    const int source = open(source_path, O_RDONLY | O_CLOEXEC);
+    if (source < 0) {
         return Fail(kSourceNotOpened, kSourceOpenMessage, source_path);
     }
-    // Open: source.
-    if (IsDirectory(source)) {
-        (void)std::fclose(source);
+    // Open: source. A directory opens for reading on Linux, and only the
+    // first read would fail.
+    struct stat source_info {};
+    if (fstat(source, &source_info) != 0 || S_ISDIR(source_info.st_mode)) {
+        (void)close(source);
         return Fail(kSourceNotOpened, kSourceOpenMessage, source_path);
     }
-    std::FILE *target = nullptr;
-    const TargetOpening opening = OpenTarget(fileno(source), target_path, &target);
+    int target = -1;
+    const TargetOpening opening = OpenTarget(source_info, target_path, &target);
     if (opening == TargetOpening::kIsSource) {
-        (void)std::fclose(source);
+        (void)close(source);
         return Fail(kTargetNotOpened, kSameFileMessage, target_path);
     }
     if (opening == TargetOpening::kFailed) {
-        (void)std::fclose(source);
+        (void)close(source);
         return Fail(kTargetNotOpened, kTargetOpenMessage, target_path);
     }
 
     // Open: source, target. From here every path closes both, source first.
-    // The payload goes out in whole blocks, which a stream buffer would only copy.
-    (void)std::setvbuf(target, nullptr, _IONBF, 0);
-
-    int status = kSuccess;
+    Verdict verdict;
+    const Verdict not_written{kTargetNotWritten, kTargetWriteMessage, target_path};
     // A pipe or a terminal as target shows itself here: it cannot be positioned.
-    if (std::fseek(target, kHeaderSize, SEEK_SET) != 0) {
-        status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+    if (lseek(target, kHeaderSize, SEEK_SET) < 0) {
+        verdict = not_written;
     }
 
     // Static rather than on the stack, where a frame this large is probed page
@@ -145,40 +150,44 @@ int main(int argc, char *argv[])
     static std::array<char, kSourceBlockSize> source_block;
     static std::array<std::uint8_t, kTargetBlockSize> target_block;
     std::uint32_t total = 0;
-    if (status == kSuccess) {
+    if (verdict.status == kSuccess) {
         // A unit may be forced by name, for benchmarks and bug reports; one
         // that this build or machine lacks gives way to the best it has.
         const VectorUnit unit = ChooseVectorUnit(std::getenv("HEXFOLD_VECTOR_UNIT"));
-        const Conversion conversion = ConvertRecords(
-            fileno(source), target, ConversionBuffers{source_block, target_block}, kHeaderLimit, unit);
+        const Conversion conversion =
+            ConvertRecords(source, target, ConversionBuffers{source_block, target_block}, kHeaderLimit, unit);
         total = conversion.total;
         switch (conversion.outcome) {
         case ConversionOutcome::kConverted:
             break;
         case ConversionOutcome::kBadLine:
-            status = Fail(kBadLine, kBadLineMessage, source_path);
+            verdict = {kBadLine, kBadLineMessage, source_path};
             break;
         case ConversionOutcome::kSourceNotRead:
-            status = Fail(kSourceNotRead, kSourceReadMessage, source_path);
+            verdict = {kSourceNotRead, kSourceReadMessage, source_path};
             break;
         case ConversionOutcome::kTargetNotWritten:
-            status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+            verdict = not_written;
             break;
         case ConversionOutcome::kTooLarge:
-            status = Fail(kTargetTooLarge, kTooLargeMessage, target_path);
+            verdict = {kTargetTooLarge, kTooLargeMessage, target_path};
             break;
         }
     }
-    if (status == kSuccess && !WriteLengthHeader(target, total)) {
-        status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+    if (verdict.status == kSuccess && !WriteLengthHeader(target, total)) {
+        verdict = not_written;
     }
 
     // Nothing was written to the source, so its close cannot lose data.
-    (void)std::fclose(source);
-    // Some file systems report a failed write only when the file is closed.
-    if (std::fclose(target) != 0 && status == kSuccess) {
-        status = Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+    (void)close(source);
+    // Some file systems report a failed write only when the file is closed:
+    // then the bytes written may not be there, whatever else went wrong.
+    if (close(target) != 0 && (verdict.status == kSuccess || total != 0)) {
+        verdict = not_written;
     }
     // Open: nothing.
-    return status;
+    if (verdict.status != kSuccess) {
+        return Fail(verdict.status, verdict.message, verdict.path);
+    }
+    return kSuccess;
 }

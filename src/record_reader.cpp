@@ -1,9 +1,8 @@
 #include "record_reader.hpp"
 
-#include <unistd.h>
+#include "descriptor_io.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 RefillResult RefillRecordReader(RecordReader &reader)
@@ -15,22 +14,18 @@ RefillResult RefillRecordReader(RecordReader &reader)
         reader.end = carried;
     }
     const std::size_t room = reader.block_size - kBlockPadding - carried;
-    for (;;) {
-        const ssize_t got = read(reader.fd, reader.block + carried, room);
-        if (got > 0) {
-            reader.end += static_cast<std::size_t>(got);
-            // Vector loads may look into the padding; give them defined bytes.
-            std::memset(reader.block + reader.end, 0, kBlockPadding);
-            return RefillResult::kRead;
-        }
-        if (got == 0) {
-            reader.ended = true;
-            return RefillResult::kEnded;
-        }
-        if (errno != EINTR) {
-            return RefillResult::kFailed;
-        }
+    const ssize_t got = ReadSome(reader.fd, reader.block + carried, room);
+    if (got > 0) {
+        reader.end += static_cast<std::size_t>(got);
+        // Vector loads may look into the padding; give them defined bytes.
+        std::memset(reader.block + reader.end, 0, kBlockPadding);
+        return RefillResult::kRead;
     }
+    if (got == 0) {
+        reader.ended = true;
+        return RefillResult::kEnded;
+    }
+    return RefillResult::kFailed;
 }
 
 bool TakeRecordPiece(RecordReader &reader, RecordPiece &piece)

@@ -11,7 +11,7 @@ namespace {
 // No O_TRUNC: the file may turn out to be the source. O_NONBLOCK: a FIFO
 // without a reader fails with ENXIO instead of blocking in the open for ever.
 constexpr int kWriteFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC;
-// fopen's mode; the umask takes its share.
+// As for any new file; the umask takes its share.
 constexpr mode_t kCreateMode = 0666;
 
 // A path seen twice may name two files by then, so the open descriptor is what
@@ -39,12 +39,12 @@ int OpenForWriting(const char *path, bool *created)
     if (errno != EEXIST) {
         return -1;
     }
-    // A dangling symbolic link, whose target "wb" creates, or a file that
+    // A dangling symbolic link, whose target this creates, or a file that
     // someone else made in between: either way not ours to remove.
     return open(path, kWriteFlags | O_CREAT, kCreateMode);
 }
 
-// Blocking writes from here on; regular files alone are truncated, as "wb"
+// Blocking writes from here on; regular files alone are truncated, as O_TRUNC
 // leaves FIFOs and devices as they are.
 bool PrepareForWriting(int fd, const struct stat &info)
 {
@@ -55,32 +55,32 @@ bool PrepareForWriting(int fd, const struct stat &info)
 
 } // namespace
 
-TargetOpening OpenTarget(int source_fd, const char *target_path, std::FILE **target)
+TargetOpening OpenTarget(const struct stat &source_info, const char *target_path, int *target)
 {
     bool created = false;
     const int fd = OpenForWriting(target_path, &created);
     if (fd < 0) {
         return TargetOpening::kFailed;
     }
-    struct stat source_info {};
     struct stat target_info {};
     // A file that cannot be told apart from the source is not written.
-    const bool known = fstat(fd, &target_info) == 0 && fstat(source_fd, &source_info) == 0;
+    const bool known = fstat(fd, &target_info) == 0;
     if (known && IsSameRegularFile(source_info, target_info)) {
         (void)close(fd);
         return TargetOpening::kIsSource;
     }
     if (known && PrepareForWriting(fd, target_info)) {
-        *target = fdopen(fd, "wb");
-        if (*target != nullptr) {
-            return TargetOpening::kOpened;
-        }
+        *target = fd;
+        return TargetOpening::kOpened;
     }
     (void)close(fd);
-    // Removed only while the path still names the file made above.
+    // Removed unless the path has come to name another file since. Without
+    // the file's identity the path is trusted, as it is anyway between the
+    // comparison and the unlink.
     struct stat now {};
-    if (created && known && stat(target_path, &now) == 0 && now.st_dev == target_info.st_dev &&
-        now.st_ino == target_info.st_ino) {
+    const bool replaced = known && stat(target_path, &now) == 0 &&
+                          (now.st_dev != target_info.st_dev || now.st_ino != target_info.st_ino);
+    if (created && !replaced) {
         (void)unlink(target_path);
     }
     return TargetOpening::kFailed;

@@ -2,17 +2,18 @@
 #ifndef HEXFOLD_TARGET_FILE_HPP
 #define HEXFOLD_TARGET_FILE_HPP
 
-#include <cstdio>
+#include <sys/stat.h>
 
 enum class TargetOpening {
-    kOpened,   // the stream is open, truncated when a regular file
+    kOpened,   // *target is open for blocking writes, truncated when a regular file
     kIsSource, // the path led to the source's own file, which is left as it was
     kFailed,   // not opened or not truncated; nothing was created or changed
 };
 
-// fopen(target_path, "wb") with two differences: the file that was actually
-// opened is compared with the open source before anything is truncated, and a
-// FIFO without a reader is refused at once rather than waited for.
-TargetOpening OpenTarget(int source_fd, const char *target_path, std::FILE **target);
+// open(target_path, O_WRONLY | O_CREAT | O_TRUNC) with two differences: the
+// file that was actually opened is compared with the source (source_info, from
+// its open descriptor) before anything is truncated, and a FIFO without a
+// reader is refused at once rather than waited for.
+TargetOpening OpenTarget(const struct stat &source_info, const char *target_path, int *target);
 
 #endif

@@ -86,9 +86,10 @@ inline ConversionResult ConvertWithCore(std::string_view source, std::size_t sou
         lseek(fd, 0, SEEK_SET) != 0) {
         std::abort();
     }
-    char *payload = nullptr;
-    std::size_t payload_size = 0;
-    std::FILE *target = open_memstream(&payload, &payload_size);
+    const int target = memfd_create("target", MFD_CLOEXEC);
+    if (target < 0) {
+        std::abort();
+    }
     const auto source_block = std::make_unique<std::array<char, kLargestSourceBlock>>();
     const auto target_block = std::make_unique<std::array<std::uint8_t, kLargestTargetBlock>>();
     ASAN_POISON_MEMORY_REGION(source_block->data() + source_block_size,
@@ -101,11 +102,15 @@ inline ConversionResult ConvertWithCore(std::string_view source, std::size_t sou
     const Conversion conversion = ConvertRecords(fd, target, buffers, limit, unit);
     ASAN_UNPOISON_MEMORY_REGION(source_block->data(), kLargestSourceBlock);
     ASAN_UNPOISON_MEMORY_REGION(target_block->data(), kLargestTargetBlock);
-    std::fclose(target);
     close(fd);
-    ConversionResult result{conversion.outcome, std::string(payload, payload_size)};
-    std::free(payload);
-    if (conversion.total != result.payload.size()) {
+    ConversionResult result{conversion.outcome, {}};
+    char chunk[4096];
+    ssize_t got = 0;
+    for (off_t at = 0; (got = pread(target, chunk, sizeof chunk, at)) > 0; at += got) {
+        result.payload.append(chunk, static_cast<std::size_t>(got));
+    }
+    close(target);
+    if (got < 0 || conversion.total != result.payload.size()) {
         std::abort();
     }
     return result;
