@@ -53,32 +53,28 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
     }
     // A piece starting before this has all its 255 characters at hand.
     const std::size_t last_start = available - kMaxPieceSize - 1;
+    // The marks of the 64 characters from word on, less the stops already
+    // taken: pieces are taken in order, so the lowest mark left is the stop
+    // of the piece at start. Taking it clears one bit, which is all that one
+    // piece waits for from the one before.
     std::size_t word = 0;
     std::uint64_t stops = kMarkStops(text);
     std::size_t start = 0;
     while (start <= last_start && run.bytes <= room && text[start] == ':') {
-        // The first stop behind the colon.
-        const std::size_t from = start + 1;
-        while (from - word >= kMarkChars) {
+        while (stops == 0 && word + kMarkChars - start <= kLastStop) {
             word += kMarkChars;
             stops = kMarkStops(text + word);
         }
-        std::uint64_t ahead = stops >> (from - word);
-        std::size_t base = from;
-        while (ahead == 0 && word + kMarkChars - start <= kLastStop) {
-            word += kMarkChars;
-            stops = kMarkStops(text + word);
-            ahead = stops;
-            base = word;
-        }
-        if (ahead == 0) {
+        if (stops == 0) {
             break;
         }
-        const std::size_t stop = base + static_cast<std::size_t>(std::countr_zero(ahead));
+        const std::size_t stop = word + static_cast<std::size_t>(std::countr_zero(stops));
+        stops &= stops - 1;
         if (stop - start > kLastStop || text[stop] != '\n') {
             break;
         }
         // The piece is stop - start + 1 characters long, its line feed included.
+        const std::size_t from = start + 1;
         for (std::size_t at = from; at < stop; at += kChars) {
             kDecodePairs(text + at, bytes + run.bytes + (at - from) / 2);
         }
