@@ -74,9 +74,9 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
             break;
         }
         // The piece is stop - start + 1 characters long, its line feed included.
-        const std::size_t from = start + 1;
-        for (std::size_t at = from; at < stop; at += kChars) {
-            kDecodePairs(text + at, bytes + run.bytes + (at - from) / 2);
+        std::uint8_t *out = bytes + run.bytes;
+        for (const char *pairs = text + start + 1; pairs < text + stop; pairs += kChars, out += kChars / 2) {
+            kDecodePairs(pairs, out);
         }
         run.bytes += (stop - start) / 2;
         start = stop + 1;
