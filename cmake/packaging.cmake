@@ -1,0 +1,32 @@
+# The Debian package, made by CPack from the install rules.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME hexfold)
+set(CPACK_PACKAGE_CONTACT "hexfold maintainers <maintainers@users.noreply.c-seed-3ff0bb9d.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION "\
+hexfold reads a Zintar firmware file, text in which every line is a colon
+followed by pairs of hexadecimal digits, and writes the bytes those pairs
+stand for to a binary image behind a four-byte little-endian length header.
+It is meant for firmware build scripts and for people flashing devices: one
+file per run, no options, and a distinct exit status and one-line message
+for each kind of failure.")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# CPack would name the build machine's architecture and look up the build
+# machine's libraries. A cross build names its target's Debian architecture
+# and finds the C library in the target's directory, whose cross package
+# ships the shlibs entries (the package name and version of the target's C
+# library).
+if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE)
+    find_program(HEXFOLD_DPKG_ARCHITECTURE dpkg-architecture)
+    if(HEXFOLD_DPKG_ARCHITECTURE)
+        execute_process(COMMAND ${HEXFOLD_DPKG_ARCHITECTURE} -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+            OUTPUT_VARIABLE hexfold_deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${hexfold_deb_arch})
+    endif()
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS /usr/${CMAKE_LIBRARY_ARCHITECTURE}/lib)
+endif()
+include(CPack)
