@@ -48,6 +48,14 @@ if(CMAKE_MAKE_PROGRAM)
     list(APPEND hexfold_host_args "-DCMAKE_MAKE_PROGRAM=${CMAKE_MAKE_PROGRAM}")
 endif()
 cmake_host_system_information(RESULT hexfold_host_jobs QUERY NUMBER_OF_LOGICAL_CORES)
+set(hexfold_host_build_args --target hexfold --parallel ${hexfold_host_jobs})
+set(hexfold_host_executable "${hexfold_host_dir}/hexfold")
+get_property(hexfold_host_multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
+if(hexfold_host_multi_config)
+    list(APPEND hexfold_host_args -DCMAKE_CONFIGURATION_TYPES=Release)
+    list(APPEND hexfold_host_build_args --config Release)
+    set(hexfold_host_executable "${hexfold_host_dir}/Release/hexfold")
+endif()
 
 message(STATUS "hexfold: building the build host's hexfold in ${hexfold_host_dir}")
 file(REMOVE "${hexfold_host_log}")
@@ -58,8 +66,7 @@ execute_process(
     RESULT_VARIABLE hexfold_host_status)
 if(hexfold_host_status EQUAL 0)
     execute_process(
-        COMMAND ${hexfold_host_env} "${CMAKE_COMMAND}" --build "${hexfold_host_dir}" --target hexfold
-                --parallel ${hexfold_host_jobs}
+        COMMAND ${hexfold_host_env} "${CMAKE_COMMAND}" --build "${hexfold_host_dir}" ${hexfold_host_build_args}
         OUTPUT_FILE "${hexfold_host_log}.build" ERROR_FILE "${hexfold_host_log}.build"
         RESULT_VARIABLE hexfold_host_status)
     file(READ "${hexfold_host_log}.build" hexfold_host_build_log)
@@ -81,9 +88,9 @@ if(NOT hexfold_host_status EQUAL 0)
         "see ${hexfold_host_log}")
     message(FATAL_ERROR "hexfold: no hexfold for the build host")
 endif()
-set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${hexfold_host_dir}/hexfold")
+set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${hexfold_host_executable}")
 
 file(GLOB hexfold_host_inputs "${PROJECT_SOURCE_DIR}/CMakeLists.txt" "${PROJECT_SOURCE_DIR}/cmake/*.cmake"
     "${PROJECT_SOURCE_DIR}/src/*")
 # The tool itself too: if it goes, configuring again brings it back.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hexfold_host_inputs} "${hexfold_host_dir}/hexfold")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hexfold_host_inputs} "${hexfold_host_executable}")
