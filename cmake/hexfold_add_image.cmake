@@ -9,13 +9,13 @@
 # OUTPUT's absolute path for later steps.
 #
 # The hexfold that runs is the first of: the HEXFOLD_EXECUTABLE cache
-# variable; the host build that an embedded hexfold sets up in a cross build;
-# the hexfold::hexfold target. The image is converted again when SOURCE or
-# that hexfold changes.
+# variable; the hexfold::hexfold target, which in a cross build names the
+# build host's hexfold. The image is converted again when SOURCE or that
+# hexfold changes.
 #
 # The same file serves the installed package and an embedded hexfold, so what
-# it needs travels by CMAKE_CURRENT_FUNCTION_LIST_DIR and global properties,
-# never by variables of hexfold's directory.
+# it needs travels by CMAKE_CURRENT_FUNCTION_LIST_DIR and targets, never by
+# variables of hexfold's directory.
 include_guard(GLOBAL)
 
 set(HEXFOLD_EXECUTABLE "" CACHE FILEPATH "The hexfold that hexfold_add_image runs (empty: hexfold::hexfold)")
@@ -32,13 +32,9 @@ function(hexfold_add_image name)
     cmake_path(ABSOLUTE_PATH arg_SOURCE BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
     cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE)
 
-    get_property(host_hexfold GLOBAL PROPERTY HEXFOLD_HOST_EXECUTABLE)
     if(HEXFOLD_EXECUTABLE)
         set(hexfold "${HEXFOLD_EXECUTABLE}")
         set(hexfold_depends "${HEXFOLD_EXECUTABLE}")
-    elseif(host_hexfold)
-        set(hexfold "${host_hexfold}")
-        get_property(hexfold_depends GLOBAL PROPERTY HEXFOLD_HOST_DEPENDS)
     elseif(TARGET hexfold::hexfold)
         set(hexfold "$<TARGET_FILE:hexfold::hexfold>")
         set(hexfold_depends hexfold::hexfold)

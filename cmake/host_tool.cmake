@@ -1,21 +1,96 @@
-# In a cross build the tool above runs on the device, not on the build host:
-# hexfold_add_image() then runs one built for the host from the same sources,
-# unless HEXFOLD_EXECUTABLE names one. It is built only when an image needs it.
-if(CMAKE_CROSSCOMPILING AND NOT HEXFOLD_EXECUTABLE)
-    include(ExternalProject)
-    set(hexfold_host_dir "${PROJECT_BINARY_DIR}/host")
-    # The toolchain file is not passed on, but a CMAKE_TOOLCHAIN_FILE in the
-    # environment would be read all the same.
-    ExternalProject_Add(hexfold_host
-        SOURCE_DIR "${PROJECT_SOURCE_DIR}"
-        BINARY_DIR "${hexfold_host_dir}"
-        CMAKE_COMMAND "${CMAKE_COMMAND}" -E env --unset=CMAKE_TOOLCHAIN_FILE "${CMAKE_COMMAND}"
-        CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DHEXFOLD_INSTALL=OFF
-        BUILD_COMMAND "${CMAKE_COMMAND}" --build "${hexfold_host_dir}" --target hexfold
-        BUILD_ALWAYS TRUE
-        BUILD_BYPRODUCTS "${hexfold_host_dir}/hexfold"
-        INSTALL_COMMAND ""
-        EXCLUDE_FROM_ALL TRUE)
-    set_property(GLOBAL PROPERTY HEXFOLD_HOST_EXECUTABLE "${hexfold_host_dir}/hexfold")
-    set_property(GLOBAL PROPERTY HEXFOLD_HOST_DEPENDS hexfold_host "${hexfold_host_dir}/hexfold")
+# Embedded in a cross build, hexfold is a tool of the build host and nothing
+# else: hexfold::hexfold names a hexfold built for the host, imported, so
+# that COMMAND and DEPENDS treat it as they treat the installed package's,
+# and nothing of hexfold is compiled for the device.
+#
+# That hexfold is a build of its own, made while the parent configures: a
+# tool built at build time would be a custom command's output in hexfold's
+# directory, which Unix Makefiles cannot depend on from another directory.
+# hexfold's files are the parent's configure dependencies, so a change to
+# them reconfigures, which rebuilds the tool, and the images that depend on
+# it convert again; with nothing changed a build does nothing.
+#
+# The device must not reach it: the environment's compilers, flags and
+# toolchain file are unset, and nothing of the parent's compiler or flags is
+# passed on. It uses the build host's default C++ compiler, or
+# HEXFOLD_HOST_CXX_COMPILER, and the parent's generator.
+set(HEXFOLD_HOST_CXX_COMPILER "" CACHE STRING
+    "C++ compiler of the build host's hexfold in a cross build (empty: the host's default)")
+
+add_executable(hexfold::hexfold IMPORTED GLOBAL)
+if(HEXFOLD_EXECUTABLE)
+    # Named by the user: nothing to build.
+    set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${HEXFOLD_EXECUTABLE}")
+    return()
 endif()
+
+set(hexfold_host_dir "${PROJECT_BINARY_DIR}/host")
+set(hexfold_host_log "${PROJECT_BINARY_DIR}/host.log")
+# A build directory keeps its first compiler: another one needs a new one.
+set(hexfold_host_stamp "${PROJECT_BINARY_DIR}/host-compiler.txt")
+if(EXISTS "${hexfold_host_stamp}")
+    file(READ "${hexfold_host_stamp}" hexfold_host_previous)
+    if(NOT hexfold_host_previous STREQUAL HEXFOLD_HOST_CXX_COMPILER)
+        file(REMOVE_RECURSE "${hexfold_host_dir}")
+    endif()
+endif()
+file(WRITE "${hexfold_host_stamp}" "${HEXFOLD_HOST_CXX_COMPILER}")
+
+set(hexfold_host_env "${CMAKE_COMMAND}" -E env --unset=CC --unset=CXX --unset=CFLAGS --unset=CXXFLAGS
+    --unset=CPPFLAGS --unset=LDFLAGS --unset=CMAKE_TOOLCHAIN_FILE
+    # A reconfigure inside make must not hand make's job server on.
+    --unset=MAKEFLAGS --unset=MFLAGS --unset=MAKELEVEL)
+set(hexfold_host_args -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DHEXFOLD_INSTALL=OFF)
+if(HEXFOLD_HOST_CXX_COMPILER)
+    list(APPEND hexfold_host_args "-DCMAKE_CXX_COMPILER=${HEXFOLD_HOST_CXX_COMPILER}")
+endif()
+if(CMAKE_MAKE_PROGRAM)
+    list(APPEND hexfold_host_args "-DCMAKE_MAKE_PROGRAM=${CMAKE_MAKE_PROGRAM}")
+endif()
+cmake_host_system_information(RESULT hexfold_host_jobs QUERY NUMBER_OF_LOGICAL_CORES)
+set(hexfold_host_build_args --target hexfold --parallel ${hexfold_host_jobs})
+set(hexfold_host_executable "${hexfold_host_dir}/hexfold")
+get_property(hexfold_host_multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
+if(hexfold_host_multi_config)
+    list(APPEND hexfold_host_args -DCMAKE_CONFIGURATION_TYPES=Release)
+    list(APPEND hexfold_host_build_args --config Release)
+    set(hexfold_host_executable "${hexfold_host_dir}/Release/hexfold")
+endif()
+
+message(STATUS "hexfold: building the build host's hexfold in ${hexfold_host_dir}")
+file(REMOVE "${hexfold_host_log}")
+execute_process(
+    COMMAND ${hexfold_host_env} "${CMAKE_COMMAND}" -S "${PROJECT_SOURCE_DIR}" -B "${hexfold_host_dir}"
+            -G "${CMAKE_GENERATOR}" ${hexfold_host_args}
+    OUTPUT_FILE "${hexfold_host_log}" ERROR_FILE "${hexfold_host_log}"
+    RESULT_VARIABLE hexfold_host_status)
+if(hexfold_host_status EQUAL 0)
+    execute_process(
+        COMMAND ${hexfold_host_env} "${CMAKE_COMMAND}" --build "${hexfold_host_dir}" ${hexfold_host_build_args}
+        OUTPUT_FILE "${hexfold_host_log}.build" ERROR_FILE "${hexfold_host_log}.build"
+        RESULT_VARIABLE hexfold_host_status)
+    file(READ "${hexfold_host_log}.build" hexfold_host_build_log)
+    file(APPEND "${hexfold_host_log}" "${hexfold_host_build_log}")
+    file(REMOVE "${hexfold_host_log}.build")
+endif()
+if(NOT hexfold_host_status EQUAL 0)
+    set(hexfold_host_compiler "${HEXFOLD_HOST_CXX_COMPILER}")
+    if(NOT hexfold_host_compiler AND EXISTS "${hexfold_host_dir}/CMakeCache.txt")
+        file(STRINGS "${hexfold_host_dir}/CMakeCache.txt" hexfold_host_compiler
+            REGEX "^CMAKE_CXX_COMPILER:[A-Z]+=" LIMIT_COUNT 1)
+        string(REGEX REPLACE "^[^=]*=" "" hexfold_host_compiler "${hexfold_host_compiler}")
+    endif()
+    if(NOT hexfold_host_compiler)
+        set(hexfold_host_compiler "the build host's default C++ compiler")
+    endif()
+    # A line of its own, unwrapped, before CMake's error.
+    message(NOTICE "hexfold: the build host's hexfold did not build with ${hexfold_host_compiler}; "
+        "see ${hexfold_host_log}")
+    message(FATAL_ERROR "hexfold: no hexfold for the build host")
+endif()
+set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${hexfold_host_executable}")
+
+file(GLOB hexfold_host_inputs "${PROJECT_SOURCE_DIR}/CMakeLists.txt" "${PROJECT_SOURCE_DIR}/cmake/*.cmake"
+    "${PROJECT_SOURCE_DIR}/src/*")
+# The tool itself too: if it goes, configuring again brings it back.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hexfold_host_inputs} "${hexfold_host_executable}")

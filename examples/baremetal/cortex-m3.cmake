@@ -1,0 +1,16 @@
+# A Cortex-M3 without an operating system, with Debian's gcc-arm-none-eabi
+# and libnewlib-arm-none-eabi.
+set(CMAKE_SYSTEM_NAME Generic)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CMAKE_C_COMPILER arm-none-eabi-gcc)
+set(CMAKE_CXX_COMPILER arm-none-eabi-g++)
+set(CMAKE_C_FLAGS_INIT "-mcpu=cortex-m3 -mthumb")
+set(CMAKE_CXX_FLAGS_INIT "-mcpu=cortex-m3 -mthumb")
+# A test program could not link without the firmware's startup file and
+# linker script.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+set(CMAKE_FIND_ROOT_PATH /usr/lib/arm-none-eabi)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
