@@ -39,8 +39,15 @@ endif()
 # same commit gives the same RPM.
 set(CPACK_RPM_PACKAGE_LICENSE MIT)
 set(CPACK_RPM_PACKAGE_GROUP "Development/Tools")
+set(CPACK_RPM_PACKAGE_VENDOR "hexfold maintainers")
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
-set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/lib/cmake /usr/share/man/man1)
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/lib/cmake /usr/share/man /usr/share/man/man1)
+# rpmbuild would make the static tool require the dynamic loader's
+# rtld(GNU_HASH), which it never calls.
+if(HEXFOLD_STATIC)
+    set(CPACK_RPM_PACKAGE_AUTOREQ OFF)
+endif()
 if(CMAKE_CROSSCOMPILING)
     set(CPACK_RPM_PACKAGE_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})
 endif()
