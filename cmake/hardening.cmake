@@ -9,8 +9,8 @@ target_compile_options(hexfold_warnings INTERFACE
 
 # _FORTIFY_SOURCE needs an optimised build, and the sanitizer and fuzz builds
 # bring instrumentation of their own, so only the optimised configurations of
-# the tool's own targets get these.
-set(optimised "$<CONFIG:Release,RelWithDebInfo,MinSizeRel>")
+# the tool's own targets get these. ($<CONFIG> takes one name before CMake 3.19.)
+set(optimised "$<OR:$<CONFIG:Release>,$<CONFIG:RelWithDebInfo>,$<CONFIG:MinSizeRel>>")
 add_library(hexfold_hardening INTERFACE)
 if(HEXFOLD_HARDEN)
     include(CheckCXXCompilerFlag)

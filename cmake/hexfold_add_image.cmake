@@ -29,8 +29,10 @@ function(hexfold_add_image name)
     if(NOT arg_OUTPUT)
         set(arg_OUTPUT "${name}.bin")
     endif()
-    cmake_path(ABSOLUTE_PATH arg_SOURCE BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
-    cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE)
+    # Lexical, as cmake_path(ABSOLUTE_PATH ... NORMALIZE) would be from 3.20 on:
+    # links are not followed.
+    get_filename_component(arg_SOURCE "${arg_SOURCE}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    get_filename_component(arg_OUTPUT "${arg_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
 
     if(HEXFOLD_EXECUTABLE)
         set(hexfold "${HEXFOLD_EXECUTABLE}")

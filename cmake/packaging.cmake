@@ -1,4 +1,5 @@
-# The Debian package, made by CPack from the install rules.
+# The Debian package, made by CPack from the install rules, and the RPM
+# (cpack -G RPM, of a HEXFOLD_STATIC build for the release).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME hexfold)
 set(CPACK_PACKAGE_CONTACT "hexfold maintainers <maintainers@users.noreply.c-seed-3ff0bb9d.example>")
@@ -29,4 +30,33 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE)
     endif()
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS /usr/${CMAKE_LIBRARY_ARCHITECTURE}/lib)
 endif()
+
+# The RPM holds the same files under /usr as the Debian package. Built from a
+# static tool it needs nothing of the system it is installed on, RHEL/Rocky 8
+# included. rpmbuild is told to take the files as they are (CPack has
+# stripped them, and a host's strip cannot read a cross build's), to add no
+# build-id links, and to take every time from SOURCE_DATE_EPOCH, so that the
+# same commit gives the same RPM.
+set(CPACK_RPM_PACKAGE_LICENSE MIT)
+set(CPACK_RPM_PACKAGE_GROUP "Development/Tools")
+set(CPACK_RPM_PACKAGE_VENDOR "hexfold maintainers")
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/lib/cmake /usr/share/man /usr/share/man/man1)
+# rpmbuild would make the static tool require the dynamic loader's
+# rtld(GNU_HASH), which it never calls.
+if(HEXFOLD_STATIC)
+    set(CPACK_RPM_PACKAGE_AUTOREQ OFF)
+endif()
+if(CMAKE_CROSSCOMPILING)
+    set(CPACK_RPM_PACKAGE_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})
+endif()
+string(CONCAT CPACK_RPM_SPEC_MORE_DEFINE
+    "%define __os_install_post %{nil}\n"
+    "%define debug_package %{nil}\n"
+    "%define _build_id_links none\n"
+    "%define _buildhost reproducible\n"
+    "%define use_source_date_epoch_as_buildtime 1\n"
+    "%define clamp_mtime_to_source_date_epoch 1\n"
+    "%define _binary_payload w9.gzdio\n")
 include(CPack)
