@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -72,11 +71,15 @@ struct Verdict {
 // turn, with the root directory opened for reading: reads and writes on it
 // fail, and a path such as /dev/stdin that names it opens as a directory,
 // which is refused as a source and cannot be opened for writing as a target.
+// A fill that fails leaves its gap to the next one, so that the gaps left
+// are the highest and the source, opened first and for reading only, takes
+// the lowest of them. F_GETFD fails for a descriptor that is not open, and
+// for nothing else; were it to fail for one that is, the fill would go above 2.
 void FillClosedStandardDescriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/", O_RDONLY | O_DIRECTORY) == -1) {
-            return;
+        if (fcntl(fd, F_GETFD) == -1) {
+            (void)open("/", O_RDONLY | O_DIRECTORY);
         }
     }
 }
