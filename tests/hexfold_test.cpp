@@ -2,6 +2,7 @@
 // and checks its status, its standard output byte for byte, an empty standard
 // error, and what it leaves behind.
 #include "reference_conversion.hpp"
+#include "target_file.hpp"
 
 #include <gtest/gtest.h>
 
@@ -1069,6 +1070,45 @@ TEST_F(Inject, MatrixCoversEveryCall)
                 EXPECT_TRUE(covered) << call << " #" << at << (new_target ? ", new target" : "");
             }
         }
+    }
+}
+
+// The source's identity made up: only a regular file of the source's own
+// device and inode is refused, and left as it was; any other is truncated.
+TEST_F(Hexfold, OpenTargetRefusesOnlyTheSourceItself)
+{
+    const fs::path path = dir_ / "a.bin";
+    std::ofstream(path) << "stale";
+    struct stat file {};
+    ASSERT_EQ(stat(path.c_str(), &file), 0);
+    struct stat other {};
+    ASSERT_EQ(stat(kOtherFileSystem, &other), 0);
+    ASSERT_NE(other.st_dev, file.st_dev) << kOtherFileSystem << " is on the test directory's file system";
+    const struct {
+        const char *name;
+        dev_t dev;
+        ino_t ino;
+        mode_t mode;
+        TargetOpening opening;
+    } cases[] = {
+        {"the file itself", file.st_dev, file.st_ino, file.st_mode, TargetOpening::kIsSource},
+        {"its inode on another file system", other.st_dev, file.st_ino, file.st_mode, TargetOpening::kOpened},
+        {"another inode", file.st_dev, file.st_ino + 1, file.st_mode, TargetOpening::kOpened},
+        {"its device and inode, not a regular file", file.st_dev, file.st_ino, S_IFCHR | 0666,
+         TargetOpening::kOpened},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(path) << "stale";
+        struct stat source = file;
+        source.st_dev = c.dev;
+        source.st_ino = c.ino;
+        source.st_mode = c.mode;
+        int target = -1;
+        EXPECT_EQ(OpenTarget(source, path.c_str(), &target), c.opening) << c.name;
+        if (target >= 0) {
+            close(target);
+        }
+        EXPECT_EQ(ReadFile(path), c.opening == TargetOpening::kIsSource ? "stale" : "") << c.name;
     }
 }
 
