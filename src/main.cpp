@@ -158,8 +158,6 @@ int main(int argc, char *argv[])
             ConvertRecords(source, target, ConversionBuffers{source_block, target_block}, kHeaderLimit, unit);
         total = conversion.total;
         switch (conversion.outcome) {
-        case ConversionOutcome::kConverted:
-            break;
         case ConversionOutcome::kBadLine:
             verdict = {kBadLine, kBadLineMessage, source_path};
             break;
@@ -171,6 +169,12 @@ int main(int argc, char *argv[])
             break;
         case ConversionOutcome::kTooLarge:
             verdict = {kTargetTooLarge, kTooLargeMessage, target_path};
+            break;
+        // With every other outcome named above, this is kConverted; default
+        // rather than a case of its own leaves no path for a value that no
+        // enumerator has.
+        case ConversionOutcome::kConverted:
+        default:
             break;
         }
     }

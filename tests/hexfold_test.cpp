@@ -674,15 +674,33 @@ std::vector<RunCase> RunCases()
     // Every unit forced by name gives the same image; one that this build or
     // machine lacks, or a name of none, gives way to the best.
     const std::string mixed = many_lines + line254 + ":\n:0A\r\n" + many_lines + ":C";
-    for (const auto &[name, unit] : {std::pair{"UnitNone", "none"}, std::pair{"UnitSse2", "sse2"},
-                                     std::pair{"UnitAvx2", "avx2"}, std::pair{"UnitAvx512", "avx512"},
-                                     std::pair{"UnitNeon", "neon"}, std::pair{"UnitUnknown", "AVX2"}}) {
-        cases.push_back({.name = name,
+    // A unit that the C library has been told to mask counts as missing.
+    const struct {
+        const char *name;
+        const char *unit;
+        const char *masked;
+    } units[] = {
+        {"UnitNone", "none", nullptr},
+        {"UnitSse2", "sse2", nullptr},
+        {"UnitAvx2", "avx2", nullptr},
+        {"UnitAvx512", "avx512", nullptr},
+        {"UnitNeon", "neon", nullptr},
+        {"UnitUnknown", "AVX2", nullptr},
+        {"UnitAvx2Masked", "avx2", "-AVX2"},
+        {"UnitAvx512WithoutF", "avx512", "-AVX512F"},
+        {"UnitAvx512WithoutBw", "avx512", "-AVX512BW"},
+    };
+    for (const auto &u : units) {
+        Streams streams{.vector_unit = u.unit};
+        if (u.masked != nullptr) {
+            streams.env.push_back(std::string("GLIBC_TUNABLES=glibc.cpu.hwcaps=") + u.masked);
+        }
+        cases.push_back({.name = u.name,
                          .args = kFiles,
                          .source = mixed,
                          .status = 0,
                          .target = ExpectedTarget(mixed),
-                         .streams = {.vector_unit = unit}});
+                         .streams = streams});
     }
     return cases;
 }
