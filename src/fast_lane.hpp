@@ -78,7 +78,8 @@ inline constexpr std::size_t kSimpleRunSpill = 32;
 // piece starts. A simple piece begins with ':', holds no NUL and ends with a
 // line feed within its 255 characters; the first piece that is not simple
 // is left for the general way. The text must be readable kBlockPadding
-// characters past available. A unit without steps takes nothing.
+// characters past available. unit must be one that VectorUnitUsable accepts,
+// as ChooseVectorUnit's always is.
 SimpleRun DecodeSimplePieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
                              std::size_t room);
 

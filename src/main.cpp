@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -72,11 +71,15 @@ struct Verdict {
 // turn, with the root directory opened for reading: reads and writes on it
 // fail, and a path such as /dev/stdin that names it opens as a directory,
 // which is refused as a source and cannot be opened for writing as a target.
+// A fill that fails leaves its gap to the next one, so that the gaps left
+// are the highest and the source, opened first and for reading only, takes
+// the lowest of them. F_GETFD fails for a descriptor that is not open, and
+// for nothing else; were it to fail for one that is, the fill would go above 2.
 void FillClosedStandardDescriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/", O_RDONLY | O_DIRECTORY) == -1) {
-            return;
+        if (fcntl(fd, F_GETFD) == -1) {
+            (void)open("/", O_RDONLY | O_DIRECTORY);
         }
     }
 }
@@ -113,13 +116,10 @@ int main(int argc, char *argv[])
     const char *source_path = argv[1];
     const char *target_path = argv[2];
 
-    // Open: nothing.
+    // Open: nothing, or the source. A failed open leaves -1, which fstat
+    // refuses and close(-1) leaves alone. A directory opens for reading on
+    // Linux, and only the first read would fail.
     const int source = open(source_path, O_RDONLY | O_CLOEXEC);
-    if (source < 0) {
-        return Fail(kSourceNotOpened, kSourceOpenMessage, source_path);
-    }
-    // Open: source. A directory opens for reading on Linux, and only the
-    // first read would fail.
     struct stat source_info {};
     if (fstat(source, &source_info) != 0 || S_ISDIR(source_info.st_mode)) {
         (void)close(source);
@@ -158,8 +158,6 @@ int main(int argc, char *argv[])
             ConvertRecords(source, target, ConversionBuffers{source_block, target_block}, kHeaderLimit, unit);
         total = conversion.total;
         switch (conversion.outcome) {
-        case ConversionOutcome::kConverted:
-            break;
         case ConversionOutcome::kBadLine:
             verdict = {kBadLine, kBadLineMessage, source_path};
             break;
@@ -171,6 +169,12 @@ int main(int argc, char *argv[])
             break;
         case ConversionOutcome::kTooLarge:
             verdict = {kTargetTooLarge, kTooLargeMessage, target_path};
+            break;
+        // With every other outcome named above, this is kConverted; default
+        // rather than a case of its own leaves no path for a value that no
+        // enumerator has.
+        case ConversionOutcome::kConverted:
+        default:
             break;
         }
     }

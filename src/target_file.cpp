@@ -59,13 +59,13 @@ TargetOpening OpenTarget(const struct stat &source_info, const char *target_path
 {
     bool created = false;
     const int fd = OpenForWriting(target_path, &created);
-    if (fd < 0) {
-        return TargetOpening::kFailed;
-    }
+    // A failed open leaves -1, which fstat refuses as it would any other
+    // descriptor whose file is not known; close(-1) does nothing, and nothing
+    // was created. A file that cannot be told apart from the source is not
+    // written; one that is not known has no mode, so it is not a regular file.
     struct stat target_info {};
-    // A file that cannot be told apart from the source is not written.
     const bool known = fstat(fd, &target_info) == 0;
-    if (known && IsSameRegularFile(source_info, target_info)) {
+    if (IsSameRegularFile(source_info, target_info)) {
         (void)close(fd);
         return TargetOpening::kIsSource;
     }

@@ -5,13 +5,20 @@
  *                         lseek, close (each name covers its 64-bit and *at twins)
  *   HEXFOLD_FAULT_AT      which occurrence of that call fails, from 1
  *   HEXFOLD_FAULT_ERRNO   the errno it fails with; 0 makes a read or write move
- *                         half its bytes instead (a short transfer)
+ *                         half its bytes instead (a short transfer), -1 none
+ *                         at all, returning 0
  *   HEXFOLD_FAULT_REPORT  a file that gets, at exit, how often each call was
- *                         made and whether the fault was injected
+ *                         made, whether the fault was injected and how many
+ *                         writes went to a descriptor left non-blocking
  *   HEXFOLD_FAULT_STDERR  text written to descriptor 2 at the first read, as
  *                         the C library's own message to standard error would be
+ *   HEXFOLD_FAULT_SWAP    a path that, as the fault is injected, is replaced
+ *                         by PATH.next, or removed when there is no PATH.next:
+ *                         another program's work between two of hexfold's calls
  *
- * A failing close still closes, as Linux does whatever close returns. */
+ * A failing close still closes, as Linux does whatever close returns. Only
+ * calls made before main returns are counted or failed: those after it are
+ * the C runtime's, such as a coverage build writing its counters. */
 #undef _FILE_OFFSET_BITS
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -33,6 +40,9 @@ static long fault_at;
 static int fault_errno;
 static long counts[kCalls];
 static int fired;
+static long nonblocking_writes;
+static int counting = 1;
+static int registered;
 
 __attribute__((constructor)) static void Configure(void)
 {
@@ -48,8 +58,12 @@ __attribute__((constructor)) static void Configure(void)
     fault_errno = error != NULL ? atoi(error) : EIO;
 }
 
-__attribute__((destructor)) static void Report(void)
+static void Report(void)
 {
+    if (!counting) {
+        return;
+    }
+    counting = 0;
     const char *path = getenv("HEXFOLD_FAULT_REPORT");
     FILE *report = path != NULL ? fopen(path, "w") : NULL;
     if (report == NULL) {
@@ -59,18 +73,52 @@ __attribute__((destructor)) static void Report(void)
         fprintf(report, "%s %ld\n", kNames[k], counts[k]);
     }
     fprintf(report, "fired %d\n", fired);
+    fprintf(report, "nonblocking %ld\n", nonblocking_writes);
     fclose(report);
 }
 
-/* Counts the call; 1: fail it with errno set, 2: make it short, 0: let it be. */
+/* For a run that made no call at all. */
+__attribute__((destructor)) static void ReportLate(void)
+{
+    Report();
+}
+
+static void Swap(void)
+{
+    const char *path = getenv("HEXFOLD_FAULT_SWAP");
+    if (path == NULL) {
+        return;
+    }
+    char next[4096];
+    (void)snprintf(next, sizeof next, "%s.next", path);
+    if (rename(next, path) != 0) {
+        (void)unlink(path);
+    }
+}
+
+/* Counts the call; 1: fail it with errno set, 2: make it short, 3: make it
+ * move nothing, 0: let it be. */
 static int Inject(enum Call call)
 {
+    if (!counting) {
+        return 0;
+    }
+    /* Handlers registered while main runs are run as it returns, before the
+     * destructors in which the runtime does its own work. */
+    if (!registered) {
+        registered = 1;
+        (void)atexit(Report);
+    }
     if (++counts[call] != fault_at || (int)call != fault_call) {
         return 0;
     }
     fired = 1;
+    Swap();
     if (fault_errno == 0) {
         return 2;
+    }
+    if (fault_errno == -1) {
+        return 3;
     }
     errno = fault_errno;
     return 1;
@@ -87,6 +135,18 @@ static void *Next(const char *name)
 
 /* dlsym hands back an object pointer; POSIX makes it callable. */
 #define NEXT(type, name) (__extension__(type) Next(name))
+
+/* Writes must block until they are done, whatever the target is. */
+static void CheckBlocking(int fd)
+{
+    if (!counting) {
+        return;
+    }
+    const int flags = NEXT(int (*)(int, int, ...), "fcntl")(fd, F_GETFL);
+    if (flags != -1 && (flags & O_NONBLOCK) != 0) {
+        ++nonblocking_writes;
+    }
+}
 
 static size_t Shortened(size_t count)
 {
@@ -195,6 +255,9 @@ ssize_t read(int fd, void *buffer, size_t count)
     if (injected == 1) {
         return -1;
     }
+    if (injected == 3) {
+        return 0;
+    }
     return NEXT(ssize_t(*)(int, void *, size_t), "read")(fd, buffer,
                                                          injected == 2 ? Shortened(count) : count);
 }
@@ -202,8 +265,12 @@ ssize_t read(int fd, void *buffer, size_t count)
 ssize_t write(int fd, const void *bytes, size_t count)
 {
     const int injected = Inject(kWrite);
+    CheckBlocking(fd);
     if (injected == 1) {
         return -1;
+    }
+    if (injected == 3) {
+        return 0;
     }
     return NEXT(ssize_t(*)(int, const void *, size_t), "write")(fd, bytes,
                                                                 injected == 2 ? Shortened(count) : count);
@@ -212,8 +279,12 @@ ssize_t write(int fd, const void *bytes, size_t count)
 ssize_t pwrite(int fd, const void *bytes, size_t count, off_t offset)
 {
     const int injected = Inject(kPwrite);
+    CheckBlocking(fd);
     if (injected == 1) {
         return -1;
+    }
+    if (injected == 3) {
+        return 0;
     }
     return NEXT(ssize_t(*)(int, const void *, size_t, off_t),
                 "pwrite")(fd, bytes, injected == 2 ? Shortened(count) : count, offset);
@@ -222,8 +293,12 @@ ssize_t pwrite(int fd, const void *bytes, size_t count, off_t offset)
 ssize_t pwrite64(int fd, const void *bytes, size_t count, off64_t offset)
 {
     const int injected = Inject(kPwrite);
+    CheckBlocking(fd);
     if (injected == 1) {
         return -1;
+    }
+    if (injected == 3) {
+        return 0;
     }
     return NEXT(ssize_t(*)(int, const void *, size_t, off64_t),
                 "pwrite64")(fd, bytes, injected == 2 ? Shortened(count) : count, offset);

@@ -2,6 +2,7 @@
 // and checks its status, its standard output byte for byte, an empty standard
 // error, and what it leaves behind.
 #include "reference_conversion.hpp"
+#include "target_file.hpp"
 
 #include <gtest/gtest.h>
 
@@ -673,15 +674,33 @@ std::vector<RunCase> RunCases()
     // Every unit forced by name gives the same image; one that this build or
     // machine lacks, or a name of none, gives way to the best.
     const std::string mixed = many_lines + line254 + ":\n:0A\r\n" + many_lines + ":C";
-    for (const auto &[name, unit] : {std::pair{"UnitNone", "none"}, std::pair{"UnitSse2", "sse2"},
-                                     std::pair{"UnitAvx2", "avx2"}, std::pair{"UnitAvx512", "avx512"},
-                                     std::pair{"UnitNeon", "neon"}, std::pair{"UnitUnknown", "AVX2"}}) {
-        cases.push_back({.name = name,
+    // A unit that the C library has been told to mask counts as missing.
+    const struct {
+        const char *name;
+        const char *unit;
+        const char *masked;
+    } units[] = {
+        {"UnitNone", "none", nullptr},
+        {"UnitSse2", "sse2", nullptr},
+        {"UnitAvx2", "avx2", nullptr},
+        {"UnitAvx512", "avx512", nullptr},
+        {"UnitNeon", "neon", nullptr},
+        {"UnitUnknown", "AVX2", nullptr},
+        {"UnitAvx2Masked", "avx2", "-AVX2"},
+        {"UnitAvx512WithoutF", "avx512", "-AVX512F"},
+        {"UnitAvx512WithoutBw", "avx512", "-AVX512BW"},
+    };
+    for (const auto &u : units) {
+        Streams streams{.vector_unit = u.unit};
+        if (u.masked != nullptr) {
+            streams.env.push_back(std::string("GLIBC_TUNABLES=glibc.cpu.hwcaps=") + u.masked);
+        }
+        cases.push_back({.name = u.name,
                          .args = kFiles,
                          .source = mixed,
                          .status = 0,
                          .target = ExpectedTarget(mixed),
-                         .streams = {.vector_unit = unit}});
+                         .streams = streams});
     }
     return cases;
 }
@@ -801,22 +820,37 @@ enum class Held {
     kImage,      // header and every accepted line's bytes
     kHeaderless, // every accepted line's bytes behind a zero header
     kPart,       // a zero header and some of the payload's first bytes
+    kSwapped,    // the file that another program put in the target's place
+};
+
+// What another program does to the target's path as the call fails
+// (HEXFOLD_FAULT_SWAP).
+enum class Swap {
+    kNone,
+    kFile,          // renames a file of its own over it
+    kLinkElsewhere, // renames over it a link to a file on another file system
+    kRemoved,       // removes it
 };
 
 struct Injection {
     const char *call;
     int at;    // which occurrence of the call fails, from 1
-    int error; // 0: a short transfer instead
+    int error; // 0: a short transfer instead; -1: a transfer of nothing
     int status;
     Held held;
     bool new_target = false;
     Source source = Source::kLines;
+    bool stray_stderr = false; // standard input and error closed, a library's message at the first read
+    Swap swap = Swap::kNone;
 };
 
 void PrintTo(const Injection &c, std::ostream *os)
 {
     *os << c.call << " #" << c.at << " " << c.error;
 }
+
+// Files of another file system than the test's directory.
+constexpr const char *kOtherFileSystem = "/dev/shm";
 
 // Calls in a run on kLines: open (source, target; a third for a new target),
 // fstat (source, target), fcntl (descriptors 0 to 2, then F_GETFL and F_SETFL
@@ -828,6 +862,10 @@ const std::vector<Injection> kInjections = {
     {"open", 1, EIO, 2, Held::kAsBefore, true},
     {"open", 2, EIO, 3, Held::kAsBefore, true},
     {"open", 3, ENOSPC, 3, Held::kAsBefore, true},
+    // The open that fills standard input fails: the next fills that gap
+    // instead of standard error's, so that the library's message does not
+    // land in a target opened there.
+    {"open", 1, EMFILE, 0, Held::kImage, false, Source::kLines, true},
     {"fstat", 1, EIO, 2, Held::kAsBefore},
     {"fstat", 2, EIO, 3, Held::kAsBefore},
     {"fstat", 2, EIO, 3, Held::kAsBefore, true},
@@ -838,6 +876,10 @@ const std::vector<Injection> kInjections = {
     {"fcntl", 4, EBADF, 3, Held::kAsBefore},
     {"fcntl", 4, EBADF, 3, Held::kAsBefore, true},
     {"fcntl", 5, EIO, 3, Held::kAsBefore, true},
+    // The file made for the target is removed, but not one that has taken its place since.
+    {"fcntl", 5, EIO, 3, Held::kSwapped, true, Source::kLines, false, Swap::kFile},
+    {"fcntl", 5, EIO, 3, Held::kSwapped, true, Source::kLines, false, Swap::kLinkElsewhere},
+    {"ftruncate", 1, EIO, 3, Held::kAsBefore, true, Source::kLines, false, Swap::kRemoved},
     {"ftruncate", 1, EIO, 3, Held::kAsBefore},
     {"ftruncate", 1, EINTR, 3, Held::kAsBefore, true},
     {"lseek", 1, EIO, 6, Held::kEmpty},
@@ -851,6 +893,8 @@ const std::vector<Injection> kInjections = {
     {"write", 1, ENOSPC, 6, Held::kEmpty},
     {"write", 1, EINTR, 0, Held::kImage},
     {"write", 1, 0, 0, Held::kImage},
+    // A write that moves nothing would move nothing again.
+    {"write", 1, -1, 6, Held::kEmpty},
     {"write", 2, EIO, 6, Held::kPart},
     {"write", 2, 0, 0, Held::kImage, true},
     {"pwrite", 1, ENOSPC, 6, Held::kHeaderless},
@@ -904,12 +948,14 @@ std::map<std::string, long> ReadReport(const fs::path &path)
 
 class Inject : public Hexfold, public testing::WithParamInterface<Injection> {
   protected:
-    Outcome RunWithFault(const std::string &target, const std::string &call, int at, int error)
+    Outcome RunWithFault(const std::string &target, const std::string &call, int at, int error,
+                         Streams streams = {})
     {
-        Streams streams{.env = {std::string("LD_PRELOAD=") + kFaultShim, "HEXFOLD_FAULT_CALL=" + call,
-                                "HEXFOLD_FAULT_AT=" + std::to_string(at),
-                                "HEXFOLD_FAULT_ERRNO=" + std::to_string(error),
-                                "HEXFOLD_FAULT_REPORT=" + (dir_ / "report").string()}};
+        streams.env.insert(streams.env.end(),
+                           {std::string("LD_PRELOAD=") + kFaultShim, "HEXFOLD_FAULT_CALL=" + call,
+                            "HEXFOLD_FAULT_AT=" + std::to_string(at),
+                            "HEXFOLD_FAULT_ERRNO=" + std::to_string(error),
+                            "HEXFOLD_FAULT_REPORT=" + (dir_ / "report").string()});
         return RunHexfold({(dir_ / "a.hex").string(), target}, streams);
     }
 };
@@ -927,10 +973,37 @@ TEST_P(Inject, StatusMessageAndTarget)
     if (!c.new_target) {
         std::ofstream(target, std::ios::binary) << stale;
     }
+    Streams streams{.close_stdin = c.stray_stderr, .close_stderr = c.stray_stderr};
+    if (c.stray_stderr) {
+        streams.env.emplace_back("HEXFOLD_FAULT_STDERR=*** a library's message ***\n");
+    }
+    const std::string swapped = "another program's file";
+    fs::path elsewhere;
+    if (c.swap != Swap::kNone) {
+        streams.env.push_back("HEXFOLD_FAULT_SWAP=" + target.string());
+    }
+    if (c.swap == Swap::kFile) {
+        std::ofstream(dir_ / "a.bin.next", std::ios::binary) << swapped;
+    }
+    if (c.swap == Swap::kLinkElsewhere) {
+        std::string pattern = std::string(kOtherFileSystem) + "/hexfold-test-XXXXXX";
+        const int fd = mkstemp(pattern.data());
+        ASSERT_GE(fd, 0) << pattern;
+        close(fd);
+        elsewhere = pattern;
+        std::ofstream(elsewhere, std::ios::binary) << swapped;
+        fs::create_symlink(elsewhere, dir_ / "a.bin.next");
+    }
 
-    const Outcome run = RunWithFault(target, c.call, c.at, c.error);
+    const Outcome run = RunWithFault(target, c.call, c.at, c.error, streams);
+    const std::optional<std::string> held = ReadFile(target);
+    if (!elsewhere.empty()) {
+        fs::remove(elsewhere);
+    }
 
-    EXPECT_EQ(ReadReport(dir_ / "report")["fired"], 1) << "the fault was never injected";
+    std::map<std::string, long> report = ReadReport(dir_ / "report");
+    EXPECT_EQ(report["fired"], 1) << "the fault was never injected";
+    EXPECT_EQ(report["nonblocking"], 0) << "a write to the target could return before it was done";
     EXPECT_EQ(run.status, c.status);
     const std::map<int, std::pair<std::string, std::string>> lines = {
         {0, {"", ""}},
@@ -950,7 +1023,6 @@ TEST_P(Inject, StatusMessageAndTarget)
 
     const std::string image = ExpectedTarget(source);
     const std::string headerless = Header(0) + image.substr(4);
-    const std::optional<std::string> held = ReadFile(target);
     switch (c.held) {
     case Held::kAsBefore:
         EXPECT_EQ(held, c.new_target ? std::nullopt : std::optional(stale));
@@ -970,18 +1042,22 @@ TEST_P(Inject, StatusMessageAndTarget)
         EXPECT_LT(held->size(), headerless.size());
         EXPECT_EQ(*held, headerless.substr(0, held->size()));
         break;
+    case Held::kSwapped:
+        EXPECT_EQ(held, swapped);
+        break;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Matrix, Inject, testing::ValuesIn(kInjections),
-                         [](const testing::TestParamInfo<Injection> &param) {
-                             return std::string(param.param.call) + std::to_string(param.param.at) + "_" +
-                                    (param.param.error == 0
-                                         ? std::string("short")
-                                         : std::string(strerrorname_np(param.param.error))) +
-                                    (param.param.new_target ? "_new" : "") +
-                                    std::to_string(static_cast<int>(param.param.source));
-                         });
+std::string InjectionName(const testing::TestParamInfo<Injection> &param)
+{
+    const Injection &c = param.param;
+    const std::string error = c.error == 0 ? "short" : c.error == -1 ? "nothing" : strerrorname_np(c.error);
+    const std::string swap = c.swap == Swap::kNone ? "" : "_swap" + std::to_string(static_cast<int>(c.swap));
+    return std::string(c.call) + std::to_string(c.at) + "_" + error + (c.new_target ? "_new" : "") +
+           std::to_string(static_cast<int>(c.source)) + (c.stray_stderr ? "_stray" : "") + swap;
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, Inject, testing::ValuesIn(kInjections), InjectionName);
 
 // Every occurrence of every call in a run, for an existing and for a new
 // target, has a row above: a call that hexfold starts making gets one too.
@@ -1000,17 +1076,57 @@ TEST_F(Inject, MatrixCoversEveryCall)
         ASSERT_EQ(RunWithFault(target, "none", 0, EIO).status, 0);
         std::map<std::string, long> counts = ReadReport(dir_ / "report");
         ASSERT_EQ(counts.erase("fired"), 1U);
+        ASSERT_EQ(counts.erase("nonblocking"), 1U);
         for (const auto &entry : counts) {
             const std::string &call = entry.first; // a structured binding cannot be captured in C++20
             for (long at = 1; at <= entry.second; ++at) {
                 const bool covered =
                     std::any_of(kInjections.begin(), kInjections.end(), [&](const Injection &c) {
-                        return c.source == Source::kLines && c.call == call && c.at == at &&
-                               (c.new_target == new_target || call != "open");
+                        return c.source == Source::kLines && !c.stray_stderr && c.call == call &&
+                               c.at == at && (c.new_target == new_target || call != "open");
                     });
                 EXPECT_TRUE(covered) << call << " #" << at << (new_target ? ", new target" : "");
             }
         }
+    }
+}
+
+// The source's identity made up: only a regular file of the source's own
+// device and inode is refused, and left as it was; any other is truncated.
+TEST_F(Hexfold, OpenTargetRefusesOnlyTheSourceItself)
+{
+    const fs::path path = dir_ / "a.bin";
+    std::ofstream(path) << "stale";
+    struct stat file {};
+    ASSERT_EQ(stat(path.c_str(), &file), 0);
+    struct stat other {};
+    ASSERT_EQ(stat(kOtherFileSystem, &other), 0);
+    ASSERT_NE(other.st_dev, file.st_dev) << kOtherFileSystem << " is on the test directory's file system";
+    const struct {
+        const char *name;
+        dev_t dev;
+        ino_t ino;
+        mode_t mode;
+        TargetOpening opening;
+    } cases[] = {
+        {"the file itself", file.st_dev, file.st_ino, file.st_mode, TargetOpening::kIsSource},
+        {"its inode on another file system", other.st_dev, file.st_ino, file.st_mode, TargetOpening::kOpened},
+        {"another inode", file.st_dev, file.st_ino + 1, file.st_mode, TargetOpening::kOpened},
+        {"its device and inode, not a regular file", file.st_dev, file.st_ino, S_IFCHR | 0666,
+         TargetOpening::kOpened},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(path) << "stale";
+        struct stat source = file;
+        source.st_dev = c.dev;
+        source.st_ino = c.ino;
+        source.st_mode = c.mode;
+        int target = -1;
+        EXPECT_EQ(OpenTarget(source, path.c_str(), &target), c.opening) << c.name;
+        if (target >= 0) {
+            close(target);
+        }
+        EXPECT_EQ(ReadFile(path), c.opening == TargetOpening::kIsSource ? "stale" : "") << c.name;
     }
 }
 

@@ -45,6 +45,7 @@ std::vector<std::uint8_t> Bytes253()
 const std::vector<LineCase> &LineCases()
 {
     static const std::vector<LineCase> cases = {
+        {"Empty", "", {}},
         {"ColonAndLineFeed", ":\n", {}},
         {"ColonAlone", ":", {}},
         {"TwoPairs", ":0A1B\n", {0x0A, 0x1B}},
