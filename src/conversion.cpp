@@ -1,9 +1,9 @@
 #include "conversion.hpp"
 
 #include "descriptor_io.hpp"
-#include "fast_lane.hpp"
 #include "record_line.hpp"
 #include "record_reader.hpp"
+#include "vector_units.hpp"
 
 #include <algorithm>
 

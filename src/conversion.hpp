@@ -3,8 +3,8 @@
 #ifndef HEXFOLD_CONVERSION_HPP
 #define HEXFOLD_CONVERSION_HPP
 
-#include "fast_lane.hpp"
 #include "record_reader.hpp"
+#include "vector_units.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include "record_line.hpp"
 
-#include "pair_vectors.hpp"
-#include "pair_words.hpp"
+#include "steps_words.hpp"
+#include "steps_x86.hpp"
 
 #include <bit>
 #include <cstring>

@@ -2,6 +2,8 @@
 #ifndef HEXFOLD_RECORD_LINE_HPP
 #define HEXFOLD_RECORD_LINE_HPP
 
+#include "hex_digit.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,24 +15,6 @@ inline constexpr std::size_t kByteBufferSize = 256;
 
 using LineBuffer = std::array<char, kLineBufferSize>;
 using ByteBuffer = std::array<std::uint8_t, kByteBufferSize>;
-
-// The one definition of a digit's value. Anything that is not a hexadecimal
-// digit is worth 0 rather than an error, so a stray character never stops a
-// line. Characters from 128 up are negative where char is signed and fall
-// through to 0 as well.
-constexpr std::uint8_t ConvertHexDigitToNum(char ch)
-{
-    if (ch >= '0' && ch <= '9') {
-        return static_cast<std::uint8_t>(ch - '0');
-    }
-    if (ch >= 'a' && ch <= 'f') {
-        return static_cast<std::uint8_t>(ch - 'a' + 10);
-    }
-    if (ch >= 'A' && ch <= 'F') {
-        return static_cast<std::uint8_t>(ch - 'A' + 10);
-    }
-    return 0;
-}
 
 // Decodes the line's pairs into the start of bytes and returns their number,
 // (length - 1) / 2 where length runs up to the first NUL. Bytes past the

@@ -2,10 +2,10 @@
 // Digit values come from a table built from ConvertHexDigitToNum, so that
 // nothing about digits is restated here; the tests hold every pair of
 // characters against that definition.
-#ifndef HEXFOLD_PAIR_VECTORS_NEON_HPP
-#define HEXFOLD_PAIR_VECTORS_NEON_HPP
+#ifndef HEXFOLD_STEPS_NEON_HPP
+#define HEXFOLD_STEPS_NEON_HPP
 
-#include "record_line.hpp"
+#include "hex_digit.hpp"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The common piece, a colon and digits up to a line feed: found from a bit
 // mask of the block's line feeds and decoded a vector at a time, many pieces
 // to a call. Which vector unit does it is chosen from one table, kVectorUnits.
-#ifndef HEXFOLD_FAST_LANE_HPP
-#define HEXFOLD_FAST_LANE_HPP
+#ifndef HEXFOLD_VECTOR_UNITS_HPP
+#define HEXFOLD_VECTOR_UNITS_HPP
 
 #include "record_reader.hpp"
 

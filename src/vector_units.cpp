@@ -1,9 +1,9 @@
-#include "fast_lane.hpp"
+#include "vector_units.hpp"
 
-#include "pair_vectors.hpp"
-#include "pair_vectors_neon.hpp"
-#include "pair_words.hpp"
 #include "record_reader.hpp"
+#include "steps_neon.hpp"
+#include "steps_words.hpp"
+#include "steps_x86.hpp"
 
 #include <bit>
 #include <cstring>

@@ -90,7 +90,7 @@ if(NOT hexfold_host_status EQUAL 0)
 endif()
 set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${hexfold_host_executable}")
 
-file(GLOB hexfold_host_inputs "${PROJECT_SOURCE_DIR}/CMakeLists.txt" "${PROJECT_SOURCE_DIR}/cmake/*.cmake"
+file(GLOB hexfold_host_inputs "${PROJECT_SOURCE_DIR}/CMakeLists.txt" "${PROJECT_SOURCE_DIR}/cmake/package/*.cmake" "${PROJECT_SOURCE_DIR}/cmake/modules/*.cmake"
     "${PROJECT_SOURCE_DIR}/src/*")
 # The tool itself too: if it goes, configuring again brings it back.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hexfold_host_inputs} "${hexfold_host_executable}")

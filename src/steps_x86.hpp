@@ -5,8 +5,8 @@
 // has them. SSE2's decode step also serves the general path's pairs. Each
 // restates only the ranges that ConvertHexDigitToNum accepts; the tests hold
 // every pair of characters against that definition.
-#ifndef HEXFOLD_PAIR_VECTORS_HPP
-#define HEXFOLD_PAIR_VECTORS_HPP
+#ifndef HEXFOLD_STEPS_X86_HPP
+#define HEXFOLD_STEPS_X86_HPP
 
 #include <cstdint>
 

@@ -28,11 +28,11 @@ install(FILES packaging/copyright ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION
 # accepts a 64-bit host's hexfold.
 include(CMakePackageConfigHelpers)
 set(hexfold_cmake_dir lib/cmake/hexfold)
-configure_package_config_file(cmake/hexfoldConfig.cmake.in hexfoldConfig.cmake
+configure_package_config_file(cmake/package/hexfoldConfig.cmake.in hexfoldConfig.cmake
     INSTALL_DESTINATION ${hexfold_cmake_dir}
     PATH_VARS CMAKE_INSTALL_BINDIR)
 write_basic_package_version_file(hexfoldConfigVersion.cmake
     COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
 install(FILES ${PROJECT_BINARY_DIR}/hexfoldConfig.cmake ${PROJECT_BINARY_DIR}/hexfoldConfigVersion.cmake
-    cmake/hexfold_add_image.cmake cmake/hexfold_convert.cmake
+    cmake/package/hexfold_add_image.cmake cmake/package/hexfold_convert.cmake
     DESTINATION ${hexfold_cmake_dir})

@@ -1,8 +1,8 @@
 // The block reader, the vector decoders and the conversion core, each held
 // against a definition that knows nothing of blocks or vectors.
-#include "fast_lane.hpp"
 #include "record_line.hpp"
 #include "reference_conversion.hpp"
+#include "vector_units.hpp"
 
 #include <gtest/gtest.h>
 

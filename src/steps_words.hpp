@@ -4,8 +4,8 @@
 // neighbour and each character is judged on its own; pairs are decoded
 // through a table. The tests hold every character and every pair against
 // ConvertHexDigitToNum.
-#ifndef HEXFOLD_PAIR_WORDS_HPP
-#define HEXFOLD_PAIR_WORDS_HPP
+#ifndef HEXFOLD_STEPS_WORDS_HPP
+#define HEXFOLD_STEPS_WORDS_HPP
 
 #include <array>
 #include <bit>
