@@ -10,7 +10,7 @@
 namespace {
 
 // The most that one piece adds to the target block, a run's spill included.
-constexpr std::size_t kPieceBytesMax = (kMaxPieceSize - 1) / 2 + kSimpleRunSpill;
+constexpr std::size_t kPieceBytesMax = (kMaxPieceSize - 1) / 2 + kPlainRunSpill;
 static_assert(kTargetBlockMinimum > kPieceBytesMax);
 
 // Past flush_at the next piece might not fit: the block goes out and starts
@@ -38,13 +38,13 @@ Conversion ConvertCheckedBlocks(int source, int target, CheckedBlocks buffers, s
 
     while (result.outcome == ConversionOutcome::kConverted) {
         for (;;) {
-            // Simple pieces in bulk while they fit the block and stay a whole
+            // Plain pieces in bulk while they fit the block and stay a whole
             // piece short of the limit; every check near the limit is exact below.
             const std::size_t to_limit = limit - result.total;
             if (to_limit > kPieceBytesMax) {
-                const SimpleRun run =
-                    DecodeSimplePieces(unit, UnreadRecordChars(reader), UnreadRecordCount(reader),
-                                       bytes + used, std::min(flush_at - used, to_limit - kPieceBytesMax));
+                const PlainRun run =
+                    DecodePlainPieces(unit, UnreadRecordChars(reader), UnreadRecordCount(reader),
+                                      bytes + used, std::min(flush_at - used, to_limit - kPieceBytesMax));
                 ConsumeRecordChars(reader, run.chars);
                 used += run.bytes;
                 result.total += static_cast<std::uint32_t>(run.bytes);
@@ -54,7 +54,7 @@ Conversion ConvertCheckedBlocks(int source, int target, CheckedBlocks buffers, s
                 return result;
             }
 
-            // Then one piece the general way, as a line of its own.
+            // Then one piece the general path, as a line of its own.
             RecordPiece piece;
             if (!TakeRecordPiece(reader, piece)) {
                 break;

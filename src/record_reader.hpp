@@ -10,8 +10,8 @@
 // A piece ends after a line feed or at this many characters, whichever
 // comes first, as with a line buffer of kLineBufferSize.
 inline constexpr std::size_t kMaxPieceSize = kLineBufferSize - 1;
-// The block's last kBlockPadding bytes are never filled with data: the fast
-// lane's vector loads may reach that far past it.
+// The block's last kBlockPadding bytes are never filled with data: the units'
+// vector loads may reach that far past it.
 inline constexpr std::size_t kBlockPadding = 64;
 
 // The source's descriptor and a caller's block, which holds the characters

@@ -42,12 +42,12 @@ static_assert(kBlockPadding >= kMarkChars);
 // class-type template argument.)
 template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const char *, std::uint8_t *),
           std::size_t kChars>
-[[gnu::always_inline]] inline SimpleRun WalkSimplePieces(const char *text, std::size_t available,
-                                                         std::uint8_t *bytes, std::size_t room)
+[[gnu::always_inline]] inline PlainRun WalkPlainPieces(const char *text, std::size_t available,
+                                                       std::uint8_t *bytes, std::size_t room)
 {
-    // A simple piece's line feed stands at most this far behind its colon.
+    // A plain piece's line feed stands at most this far behind its colon.
     constexpr std::size_t kLastStop = kMaxPieceSize - 1;
-    SimpleRun run;
+    PlainRun run;
     if (available <= kMaxPieceSize) {
         return run;
     }
@@ -87,19 +87,19 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
 
 constexpr UnitSteps kWordsSteps{MarkStopsWords, DecodePairsWords, kWordsStepChars};
 
-SimpleRun WalkWords(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
+PlainRun WalkWords(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
-    return WalkSimplePieces<kWordsSteps.mark_stops, kWordsSteps.decode_pairs, kWordsSteps.chars>(
+    return WalkPlainPieces<kWordsSteps.mark_stops, kWordsSteps.decode_pairs, kWordsSteps.chars>(
         text, available, bytes, room);
 }
 
 #if defined(__SSE2__)
 constexpr UnitSteps kSse2Steps{MarkStopsSse2, DecodePairsSse2, 16};
 
-SimpleRun WalkSse2(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
+PlainRun WalkSse2(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
-    return WalkSimplePieces<kSse2Steps.mark_stops, kSse2Steps.decode_pairs, kSse2Steps.chars>(text, available,
-                                                                                              bytes, room);
+    return WalkPlainPieces<kSse2Steps.mark_stops, kSse2Steps.decode_pairs, kSse2Steps.chars>(text, available,
+                                                                                             bytes, room);
 }
 #endif
 
@@ -110,19 +110,18 @@ constexpr UnitSteps kAvx512Steps{MarkStopsAvx512, DecodePairsAvx512, 64};
 // Run only where the processor has the unit: scripts/coverage-report leaves
 // each out of the count on a processor without it.
 // HEXFOLD_AVX2_EXCL_START
-HEXFOLD_AVX2 SimpleRun WalkAvx2(const char *text, std::size_t available, std::uint8_t *bytes,
-                                std::size_t room)
+HEXFOLD_AVX2 PlainRun WalkAvx2(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
-    return WalkSimplePieces<kAvx2Steps.mark_stops, kAvx2Steps.decode_pairs, kAvx2Steps.chars>(text, available,
-                                                                                              bytes, room);
+    return WalkPlainPieces<kAvx2Steps.mark_stops, kAvx2Steps.decode_pairs, kAvx2Steps.chars>(text, available,
+                                                                                             bytes, room);
 }
 // HEXFOLD_AVX2_EXCL_STOP
 
 // HEXFOLD_AVX512_EXCL_START
-HEXFOLD_AVX512 SimpleRun WalkAvx512(const char *text, std::size_t available, std::uint8_t *bytes,
-                                    std::size_t room)
+HEXFOLD_AVX512 PlainRun WalkAvx512(const char *text, std::size_t available, std::uint8_t *bytes,
+                                   std::size_t room)
 {
-    return WalkSimplePieces<kAvx512Steps.mark_stops, kAvx512Steps.decode_pairs, kAvx512Steps.chars>(
+    return WalkPlainPieces<kAvx512Steps.mark_stops, kAvx512Steps.decode_pairs, kAvx512Steps.chars>(
         text, available, bytes, room);
 }
 
@@ -137,10 +136,10 @@ bool HasAvx512Bw()
 #if defined(HEXFOLD_HAVE_NEON)
 constexpr UnitSteps kNeonSteps{MarkStopsNeon, DecodePairsNeon, 32};
 
-SimpleRun WalkNeon(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
+PlainRun WalkNeon(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
-    return WalkSimplePieces<kNeonSteps.mark_stops, kNeonSteps.decode_pairs, kNeonSteps.chars>(text, available,
-                                                                                              bytes, room);
+    return WalkPlainPieces<kNeonSteps.mark_stops, kNeonSteps.decode_pairs, kNeonSteps.chars>(text, available,
+                                                                                             bytes, room);
 }
 #endif
 
@@ -169,7 +168,7 @@ constexpr VectorUnitInfo NotBuilt(VectorUnit unit, const char *name, ProcessorNe
 
 constexpr std::array<VectorUnitInfo, kVectorUnitCount> kVectorUnits = {{
     // Eight characters to a 64-bit word, on any processor.
-    {VectorUnit::kNone, "none", true, ProcessorNeed::kNothing, kWordsSteps, WalkWords},
+    {VectorUnit::kWords, "none", true, ProcessorNeed::kNothing, kWordsSteps, WalkWords},
 #if defined(__SSE2__)
     {VectorUnit::kSse2, "sse2", true, ProcessorNeed::kNothing, kSse2Steps, WalkSse2},
 #else
@@ -218,7 +217,7 @@ bool VectorUnitUsable(VectorUnit unit)
 
 VectorUnit BestVectorUnit()
 {
-    VectorUnit best = VectorUnit::kNone;
+    VectorUnit best = VectorUnit::kWords;
     for (const VectorUnitInfo &info : kVectorUnits) {
         if (VectorUnitUsable(info.unit)) {
             best = info.unit;
@@ -239,8 +238,8 @@ VectorUnit ChooseVectorUnit(const char *requested)
     return BestVectorUnit();
 }
 
-SimpleRun DecodeSimplePieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
-                             std::size_t room)
+PlainRun DecodePlainPieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
+                           std::size_t room)
 {
     return InfoOf(unit).walk(text, available, bytes, room);
 }

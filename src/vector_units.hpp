@@ -13,14 +13,14 @@
 // Names a row of kVectorUnits, whose order these follow; the table's order,
 // not this one, says which unit is preferred.
 enum class VectorUnit {
-    kNone,
+    kWords, // no vector unit: eight characters to a 64-bit word ("none")
     kSse2,
     kAvx2,
     kAvx512,
     kNeon,
 };
 
-struct SimpleRun {
+struct PlainRun {
     std::size_t chars = 0; // characters taken from the text
     std::size_t bytes = 0; // bytes that they decoded to
 };
@@ -40,16 +40,16 @@ struct UnitSteps {
     std::size_t chars = 0;
 };
 
-using SimplePiecesWalk = SimpleRun (*)(const char *text, std::size_t available, std::uint8_t *bytes,
-                                       std::size_t room);
+using PlainPiecesWalk = PlainRun (*)(const char *text, std::size_t available, std::uint8_t *bytes,
+                                     std::size_t room);
 
 struct VectorUnitInfo {
-    VectorUnit unit = VectorUnit::kNone;
+    VectorUnit unit = VectorUnit::kWords;
     const char *name = ""; // as HEXFOLD_VECTOR_UNIT and the tests spell it
     bool built = false;    // compiled into this build
     ProcessorNeed needs = ProcessorNeed::kNothing;
-    UnitSteps steps;                 // empty where the unit is not built
-    SimplePiecesWalk walk = nullptr; // the common walk over steps, compiled for the unit
+    UnitSteps steps;                // empty where the unit is not built
+    PlainPiecesWalk walk = nullptr; // the common walk over steps, compiled for the unit
 };
 
 inline constexpr std::size_t kVectorUnitCount = 5;
@@ -70,17 +70,17 @@ VectorUnit BestVectorUnit();
 VectorUnit ChooseVectorUnit(const char *requested);
 
 // Up to this many bytes past a run's own may be written.
-inline constexpr std::size_t kSimpleRunSpill = 32;
+inline constexpr std::size_t kPlainRunSpill = 32;
 
-// Takes the simple pieces at the start of text, one after another, as long
+// Takes the plain pieces at the start of text, one after another, as long
 // as more than a whole piece's worth of characters (kMaxPieceSize) is left,
 // and as long as no more than room bytes have been written when the next
-// piece starts. A simple piece begins with ':', holds no NUL and ends with a
+// piece starts. A plain piece begins with ':', holds no NUL and ends with a
 // line feed within its 255 characters; the first piece that is not simple
-// is left for the general way. The text must be readable kBlockPadding
+// is left for the general path. The text must be readable kBlockPadding
 // characters past available. unit must be one that VectorUnitUsable accepts,
 // as ChooseVectorUnit's always is.
-SimpleRun DecodeSimplePieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
-                             std::size_t room);
+PlainRun DecodePlainPieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
+                           std::size_t room);
 
 #endif

@@ -811,7 +811,7 @@ enum class Source {
     kBadAfterGood, // ":0A1B\nbad\n"
     kBadFirst,     // "bad\n:0A1B\n"
     kNoPayload,    // ":\n"
-    kLongPieces,   // 1200 pieces of ':' and 254 digits, no line feed: every one taken the general way
+    kLongPieces,   // 1200 pieces of ':' and 254 digits, no line feed: every one taken the general path
 };
 
 enum class Held {

@@ -3,7 +3,7 @@
 # which, unlike time, do not change with the machine's load: on 4 MiB of
 # 43-character lines with the default unit and with HEXFOLD_VECTOR_UNIT=none,
 # and on the same lines each holding a NUL, which no unit takes, for the
-# general way. A lane that is lost or broken shows as counts near the general
+# general path. A unit that is lost or broken shows as counts near the general
 # way's and over the budget.
 #
 #     instruction_guard.sh HEXFOLD [SKIP_REASON]
@@ -17,9 +17,9 @@ skip() {
     exit 77
 }
 [[ $# -lt 2 || -z $2 ]] || skip "$2"
-# Valgrind runs x86-64's AVX2 lane (it has no AVX-512); elsewhere the lane
+# Valgrind runs x86-64's AVX2 unit (it has no AVX-512); elsewhere the unit
 # it would count is not the one users run.
-[[ $(uname -m) == x86_64 ]] || skip "$(uname -m) is not x86-64, where valgrind runs the vector lane"
+[[ $(uname -m) == x86_64 ]] || skip "$(uname -m) is not x86-64, where valgrind runs the vector unit"
 grep -qw avx2 /proc/cpuinfo || skip "this processor has no AVX2, the unit that the budget is for"
 if ! command -v valgrind >/dev/null; then
     # CI installs valgrind: a guard that skips there would pass without looking.
@@ -31,7 +31,7 @@ if ! command -v valgrind >/dev/null; then
 fi
 
 # Instructions per source byte, in thousandths. Measured with g++ 12 and
-# clang 14 (default unit 2.22 and 2.49, none 4.61 and 5.12, the general way
+# clang 14 (default unit 2.22 and 2.49, none 4.61 and 5.12, the general path
 # 8.73 and 8.95); each budget is 25% above the higher figure.
 readonly default_budget=3110
 readonly none_budget=6400
@@ -76,7 +76,7 @@ default=$(count "" "$work/lines.hex" "$work/default.bin")
 none=$(count none "$work/lines.hex" "$work/none.bin")
 general=$(count "" "$work/nul.hex" "$work/general.bin")
 cmp "$work/default.bin" "$work/none.bin"
-printf 'instructions per source byte: default unit %d.%03d (budget %d.%03d), none %d.%03d (budget %d.%03d), general way %d.%03d\n' \
+printf 'instructions per source byte: default unit %d.%03d (budget %d.%03d), none %d.%03d (budget %d.%03d), general path %d.%03d\n' \
     $((default / 1000)) $((default % 1000)) $((default_budget / 1000)) $((default_budget % 1000)) \
     $((none / 1000)) $((none % 1000)) $((none_budget / 1000)) $((none_budget % 1000)) \
     $((general / 1000)) $((general % 1000))
@@ -88,7 +88,7 @@ fail() {
 }
 ((default <= default_budget)) || fail "the default unit is over its budget"
 ((none <= none_budget)) || fail "the none unit is over its budget"
-# Half the general way's count or less: the lane takes the pieces.
-((default * 2 <= general)) || fail "the default unit does not take the lines from the general way"
-((none * 5 <= general * 4)) || fail "the none unit does not take the lines from the general way"
+# Half the general path's count or less: the unit takes the pieces.
+((default * 2 <= general)) || fail "the default unit does not take the lines from the general path"
+((none * 5 <= general * 4)) || fail "the none unit does not take the lines from the general path"
 exit $status

@@ -11,6 +11,6 @@ int main()
     static std::array<char, HEXFOLD_SOURCE_BLOCK> source_block;
     static std::array<std::uint8_t, HEXFOLD_TARGET_BLOCK> target_block;
     const Conversion conversion =
-        ConvertRecords(0, {}, ConversionBuffers{source_block, target_block}, 0, VectorUnit::kNone);
+        ConvertRecords(0, {}, ConversionBuffers{source_block, target_block}, 0, VectorUnit::kWords);
     return static_cast<int>(conversion.outcome);
 }

@@ -57,11 +57,11 @@ class VectorUnitTest : public testing::TestWithParam<std::string> {
         steps_ = info->steps;
     }
 
-    VectorUnit unit_ = VectorUnit::kNone;
+    VectorUnit unit_ = VectorUnit::kWords;
     UnitSteps steps_;
 };
 
-// Every pair that can stand in a simple piece, in every position of a
+// Every pair that can stand in a plain piece, in every position of a
 // 20-pair line: the vector steps that run whole and the one that holds the
 // line feed.
 TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
@@ -78,8 +78,7 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
                 text[2 + 2 * k] = static_cast<char>(second);
             }
             std::array<std::uint8_t, 64> bytes{};
-            const SimpleRun run =
-                DecodeSimplePieces(unit_, text.data(), text.size() - 64, bytes.data(), 1024);
+            const PlainRun run = DecodePlainPieces(unit_, text.data(), text.size() - 64, bytes.data(), 1024);
             ASSERT_EQ(run.chars, 42U);
             ASSERT_EQ(run.bytes, 20U);
             for (std::size_t k = 0; k < 20; ++k) {
@@ -145,7 +144,7 @@ TEST(ChooseVectorUnit, ByNameOrTheBest)
 {
     const VectorUnit best = BestVectorUnit();
     EXPECT_TRUE(VectorUnitUsable(best));
-    EXPECT_EQ(ChooseVectorUnit("none"), VectorUnit::kNone);
+    EXPECT_EQ(ChooseVectorUnit("none"), VectorUnit::kWords);
     for (const VectorUnitInfo &info : kVectorUnits) {
         EXPECT_EQ(ChooseVectorUnit(info.name), VectorUnitUsable(info.unit) ? info.unit : best) << info.name;
     }
@@ -240,7 +239,7 @@ TEST_P(VectorUnitTest, SameResultAsLineReadsWhereverTheBlockEnds)
 
 // The header limit is exact: a payload of exactly the limit converts, one
 // byte less refuses the line that would pass it, with the lines before it
-// written. Lines long enough that the simple pieces run in bulk up to it.
+// written. Lines long enough that the plain pieces run in bulk up to it.
 TEST_P(VectorUnitTest, TheLimitIsExact)
 {
     std::string source;
