@@ -31,6 +31,7 @@ Conversion ConvertCheckedBlocks(int source, int target, CheckedBlocks buffers, s
                                 VectorUnit unit)
 {
     RecordReader reader{source, buffers.source_block.data(), buffers.source_block.size()};
+    const UnitSteps &steps = kVectorUnits[static_cast<std::size_t>(unit)].steps;
     std::uint8_t *const bytes = buffers.target_block.data();
     const std::size_t flush_at = buffers.target_block.size() - kPieceBytesMax;
     std::size_t used = 0;
@@ -65,7 +66,7 @@ Conversion ConvertCheckedBlocks(int source, int target, CheckedBlocks buffers, s
             }
             // Decoded in place into the block, which has room for a whole
             // piece: a piece past the limit is written there and not counted.
-            const std::uint8_t count = ConvertHexPieceToBytes(piece.data, piece.size, bytes + used);
+            const std::uint8_t count = ConvertHexPieceToBytes(steps, piece.data, piece.size, bytes + used);
             if (count > limit - result.total) {
                 result.outcome = ConversionOutcome::kTooLarge;
                 break;

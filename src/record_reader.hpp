@@ -3,13 +3,11 @@
 #ifndef HEXFOLD_RECORD_READER_HPP
 #define HEXFOLD_RECORD_READER_HPP
 
-#include "record_line.hpp"
-
 #include <cstddef>
 
 // A piece ends after a line feed or at this many characters, whichever
-// comes first, as with a line buffer of kLineBufferSize.
-inline constexpr std::size_t kMaxPieceSize = kLineBufferSize - 1;
+// comes first, as one bounded line read of 255 characters would end it.
+inline constexpr std::size_t kMaxPieceSize = 255;
 // The block's last kBlockPadding bytes are never filled with data: the units'
 // vector loads may reach that far past it.
 inline constexpr std::size_t kBlockPadding = 64;

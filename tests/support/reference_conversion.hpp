@@ -6,7 +6,7 @@
 #define HEXFOLD_REFERENCE_CONVERSION_HPP
 
 #include "conversion.hpp"
-#include "record_line.hpp"
+#include "hex_digit.hpp"
 
 #include <sys/mman.h>
 #if __has_include(<sanitizer/asan_interface.h>)
