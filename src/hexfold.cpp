@@ -47,6 +47,7 @@ constexpr std::uint32_t kHeaderLimit = std::numeric_limits<std::uint32_t>::max()
 // so memory does not grow with the file.
 constexpr std::size_t kSourceBlockSize = std::size_t{256} * 1024 + kBlockPadding;
 constexpr std::size_t kTargetBlockSize = std::size_t{128} * 1024;
+static_assert(kSourceBlockSize >= kSourceBlockMinimum && kTargetBlockSize >= kTargetBlockMinimum);
 
 // Prints the one line that a failure gets and hands its status back. The path
 // goes through %s, so a path holding '%' is printed as it stands.
@@ -155,7 +156,7 @@ int main(int argc, char *argv[])
         // that this build or machine lacks gives way to the best it has.
         const VectorUnit unit = ChooseVectorUnit(std::getenv("HEXFOLD_VECTOR_UNIT"));
         const Conversion conversion =
-            ConvertRecords(source, target, ConversionBuffers{source_block, target_block}, kHeaderLimit, unit);
+            ConvertRecords(source, target, source_block, target_block, kHeaderLimit, unit);
         total = conversion.total;
         switch (conversion.outcome) {
         case ConversionOutcome::kBadLine:
