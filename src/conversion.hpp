@@ -23,18 +23,16 @@ struct Conversion {
     std::uint32_t total = 0; // payload bytes accepted
 };
 
-// The source block holds an incomplete piece carried over and a read behind
-// it, and its padding; the target block a whole piece's bytes and a run's spill.
+// The source block holds a piece carried over, a read behind it and the
+// padding; the target block a whole piece's bytes and a run's spill.
 inline constexpr std::size_t kSourceBlockMinimum = kMaxPieceSize + kBlockPadding + 1;
 inline constexpr std::size_t kTargetBlockMinimum = 256;
 
-// Reads source from its current position to its end into source_block and
-// writes the payload at target's position from target_block, so that memory
-// stays fixed whatever the source's size; the blocks must hold at least
-// kSourceBlockMinimum and kTargetBlockMinimum. The first failure is the
-// outcome, unless the bytes of the pieces accepted before it cannot be
-// written: that says what the target holds. unit is one that
-// VectorUnitUsable accepts, and gives the same result as any other.
+// Reads source to its end through source_block and writes the payload at
+// target's position through target_block, at least kSourceBlockMinimum and
+// kTargetBlockMinimum long, with the first failure as the outcome unless the
+// bytes accepted before it cannot be written
+// (Matrix/Inject.StatusMessageAndTarget/write1_ENOSPC1).
 Conversion ConvertRecords(int source, int target, std::span<char> source_block,
                           std::span<std::uint8_t> target_block, std::uint32_t limit, VectorUnit unit);
 

@@ -55,12 +55,10 @@ int Fail(int status, const char *message, const char *path)
     return status;
 }
 
-// Fills each closed standard descriptor with the root directory, opened for
-// reading, so that neither file nor the failure line meant for standard
-// output lands on 0, 1 or 2 (Cases/Run.StatusMessageAndFiles/
-// BadLineWithAllStandardDescriptorsClosed, /SourceIsClosedStdin,
-// /TargetIsClosedStdout, Matrix/Inject.StatusMessageAndTarget/fcntl1_EBADF0
-// and /open1_EMFILE0_stray).
+// Fills each closed standard descriptor with the root directory, read-only,
+// so that neither file lands where the failure line or a library's message
+// goes (Cases/Run.StatusMessageAndFiles/BadLineWithAllStandardDescriptorsClosed,
+// Matrix/Inject.StatusMessageAndTarget/open1_EMFILE0_stray).
 void FillClosedStandardDescriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {

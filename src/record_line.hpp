@@ -7,11 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// Decodes the pairs that follow the piece's first character, up to its first
-// NUL or its size (at most kMaxPieceSize), into bytes, and returns their
-// number, (length - 1) / 2; whole steps go through the unit's decode step,
-// the rest through the word unit's pair table. Reads no character past size
-// and writes no byte past the count.
+// Decodes the pairs after the piece's first character, up to its first NUL
+// or its size of at most kMaxPieceSize, into bytes, in whole steps of the unit
+// and then through the pair table, and returns their number without reading
+// past size or writing past the count.
 std::uint8_t ConvertHexPieceToBytes(const UnitSteps &steps, const char *piece, std::size_t size,
                                     std::uint8_t *bytes);
 

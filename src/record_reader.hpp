@@ -48,8 +48,7 @@ inline std::size_t UnreadRecordCount(const RecordReader &reader)
     return reader.end - reader.begin;
 }
 
-// Takes count characters of whole pieces handled in place; count is at most
-// UnreadRecordCount.
+// Takes count characters, at most UnreadRecordCount, of whole pieces handled in place.
 void ConsumeRecordChars(RecordReader &reader, std::size_t count);
 
 #endif
