@@ -1,5 +1,6 @@
 // The block reader, the vector decoders and the conversion core, each held
 // against a definition that knows nothing of blocks or vectors.
+#include "hex_digit.hpp"
 #include "record_line.hpp"
 #include "record_lines.hpp"
 #include "reference_conversion.hpp"
@@ -15,31 +16,6 @@ namespace {
 std::uint8_t ExpectedByte(char first, char second)
 {
     return static_cast<std::uint8_t>(ConvertHexDigitToNum(first) << 4U | ConvertHexDigitToNum(second));
-}
-
-// All 65,536 pairs, each eight times over (a whole vector step) and once
-// (the scalar tail).
-TEST(ConvertHexPairsToBytes, EveryPairInTheVectorBodyAndTheTail)
-{
-    for (int first = 0; first < 256; ++first) {
-        for (int second = 0; second < 256; ++second) {
-            std::string pairs;
-            for (int k = 0; k < 9; ++k) {
-                pairs += static_cast<char>(first);
-                pairs += static_cast<char>(second);
-            }
-            const std::uint8_t expected = ExpectedByte(pairs[0], pairs[1]);
-            std::array<std::uint8_t, 10> body{};
-            std::array<std::uint8_t, 10> scalar{};
-            ConvertHexPairsToBytes(pairs.data(), 9, body.data());
-            ConvertHexPairsToBytesScalar(pairs.data(), 9, scalar.data());
-            for (std::size_t k = 0; k < 9; ++k) {
-                ASSERT_EQ(body[k], expected) << "pair " << first << ", " << second << " at " << k;
-                ASSERT_EQ(scalar[k], expected) << "pair " << first << ", " << second << " at " << k;
-            }
-            ASSERT_EQ(body[9], 0) << "written past the count";
-        }
-    }
 }
 
 // Parameterised by the unit's name, so that every unit in the table shows in
@@ -86,6 +62,29 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
                 ASSERT_EQ(bytes[k], ExpectedByte(text[1], text[2]))
                     << "pair " << first << ", " << second << " at " << k;
             }
+        }
+    }
+}
+
+// The general path's decoder on this unit: every pair that can stand before
+// a piece's NUL, in each byte of a whole step and of the longest tail after it.
+TEST_P(VectorUnitTest, GeneralPathDecodesEveryPairInStepsAndTail)
+{
+    const std::size_t count = steps_.chars - 1;
+    std::string piece(1 + 2 * count, ':');
+    for (int first = 1; first < 256; ++first) {
+        for (int second = 1; second < 256; ++second) {
+            for (std::size_t k = 0; k < count; ++k) {
+                piece[1 + 2 * k] = static_cast<char>(first);
+                piece[2 + 2 * k] = static_cast<char>(second);
+            }
+            std::array<std::uint8_t, 64> bytes{};
+            ASSERT_EQ(ConvertHexPieceToBytes(steps_, piece.data(), piece.size(), bytes.data()), count);
+            for (std::size_t k = 0; k < count; ++k) {
+                ASSERT_EQ(bytes[k], ExpectedByte(piece[1], piece[2]))
+                    << "pair " << first << ", " << second << " at " << k;
+            }
+            ASSERT_EQ(bytes[count], 0) << "written past the count";
         }
     }
 }
