@@ -1,6 +1,7 @@
 // End-to-end: runs the built hexfold on real files, links, devices and pipes
 // and checks its status, its standard output byte for byte, an empty standard
 // error, and what it leaves behind.
+#include "record_lines.hpp"
 #include "reference_conversion.hpp"
 #include "target_file.hpp"
 
@@ -671,9 +672,11 @@ std::vector<RunCase> RunCases()
          .target = Header(0) + many_bytes.substr(0, 4092),
          .streams = {.file_size_limit = 4096}},
     };
-    // Every unit forced by name gives the same image; one that this build or
-    // machine lacks, or a name of none, gives way to the best.
-    const std::string mixed = many_lines + line254 + ":\n:0A\r\n" + many_lines + ":C";
+    // Every unit forced by name gives the same image, across a block's end;
+    // one that this build or machine lacks, or a name of none, gives way to
+    // the best.
+    const std::string mixed = GenerateLines({.seed = 3, .size = kBlockEdge + 4096});
+    const std::string mixed_image = ExpectedTarget(mixed);
     // A unit that the C library has been told to mask counts as missing.
     const struct {
         const char *name;
@@ -699,7 +702,7 @@ std::vector<RunCase> RunCases()
                          .args = kFiles,
                          .source = mixed,
                          .status = 0,
-                         .target = ExpectedTarget(mixed),
+                         .target = mixed_image,
                          .streams = streams});
     }
     return cases;

@@ -1,6 +1,7 @@
 // The block reader, the vector decoders and the conversion core, each held
 // against a definition that knows nothing of blocks or vectors.
 #include "record_line.hpp"
+#include "record_lines.hpp"
 #include "reference_conversion.hpp"
 #include "vector_units.hpp"
 
@@ -188,42 +189,17 @@ TEST_P(VectorUnitTest, MarksEveryLineFeedAndNul)
     }
 }
 
-// Lines of every shape, many times over, so that the block's end falls on
-// every kind of character: pieces of 255 characters that split, the longest
-// line that does not, NULs, carriage returns, odd digit counts, lines that
-// are only a colon, and a last line without a line feed.
-std::string MixedSource()
-{
-    std::string digits;
-    for (int i = 0; i < 254; ++i) {
-        digits += "0123456789abcdefABCDEF"[i % 22];
-    }
-    std::string source;
-    for (std::size_t round = 0; round < 3; ++round) {
-        for (std::size_t length = 0; length <= 64; ++length) {
-            source.append(":").append(digits, round, length).append("\n");
-        }
-        source.append(":").append(digits).append(":").append(digits, 1, 100).append("\n");
-        source.append(":").append(digits, 0, 253).append("\n");
-        source
-            .append(":0A\0"
-                    "1B\n",
-                    7)
-            .append(":\0\n", 3)
-            .append(":AB\r\n:\n:\n");
-        source.append(":").append(digits, 5, 200).append(1, '\0').append(digits, 0, 60).append("\n");
-    }
-    return source.append(":0A1B2");
-}
-
+// Lines of every shape, so that the block's end falls on every kind of
+// character, and with a bad line.
 TEST_P(VectorUnitTest, SameResultAsLineReadsWhereverTheBlockEnds)
 {
-    const std::string good = MixedSource();
+    const std::string good = GenerateLines({.seed = 7, .size = 9000});
     const std::string sources[] = {
         good,
         good + "\n",                                         // an empty last line
-        good.substr(0, 3000).append("?").append(good, 3000), // a bad line in the middle
+        good.substr(0, 3000).append("?").append(good, 3000), // a character that may start a piece
         good.substr(0, 5000).append("\n").append(good, 5000),
+        GenerateLines({.seed = 7, .size = 9000, .bad_line = true}),
     };
     for (const std::string &source : sources) {
         const ConversionResult expected = ConvertWithLineReads(source, 0xFFFFFFFF);
