@@ -1,8 +1,8 @@
 # The core that the tool, the tests and the fuzzers share, the tool itself,
 # and what a project that embeds hexfold uses: hexfold::hexfold and
 # hexfold_add_image().
-set(HEXFOLD_CORE_SOURCES src/descriptor_io.cpp src/record_line.cpp src/record_reader.cpp src/vector_units.cpp src/conversion.cpp
-    src/target_file.cpp)
+set(HEXFOLD_CORE_SOURCES src/descriptor_io.cpp src/record_line.cpp src/record_reader.cpp src/steps_words.cpp
+    src/vector_units.cpp src/conversion.cpp src/target_file.cpp)
 list(TRANSFORM HEXFOLD_CORE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 add_library(hexfold_core STATIC ${HEXFOLD_CORE_SOURCES})
 target_include_directories(hexfold_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
