@@ -32,6 +32,15 @@ else()
     message(STATUS "GoogleTest not found (Debian: libgtest-dev): the C++ test programs are not built")
 endif()
 
+# A foreign program cannot be exec'd without binfmt_misc: in a cross build
+# the tests that start a built program exec the emulator, a program of the
+# build host, with it. HEXFOLD_EMULATOR holds its words as C strings.
+set(hexfold_emulator_definition "")
+if(CMAKE_CROSSCOMPILING)
+    list(JOIN CMAKE_CROSSCOMPILING_EMULATOR "\",\"" emulator)
+    set(hexfold_emulator_definition "HEXFOLD_EMULATOR=\"${emulator}\"")
+endif()
+
 # Gives each named test its label, the shared timeout and the coverage
 # fixture; a test that needs another timeout sets it afterwards.
 #
