@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <set>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -157,6 +159,27 @@ TEST(ChooseVectorUnit, ByNameOrTheBest)
     for (const char *other :
          {static_cast<const char *>(nullptr), "", "NONE", "Sse2", "avx", "avx2 ", "neon2"}) {
         EXPECT_EQ(ChooseVectorUnit(other), best) << (other == nullptr ? "unset" : other);
+    }
+}
+
+// What each architecture must build, and which of those every processor of
+// it runs: a unit lost from the build would otherwise only skip its tests.
+TEST(ChooseVectorUnit, EachArchitectureBuildsItsOwn)
+{
+    struct Own {
+        std::set<std::string_view> built;
+        std::set<std::string_view> everywhere;
+    };
+#if defined(__x86_64__)
+    const Own own = {{"none", "sse2", "avx2", "avx512"}, {"none", "sse2"}};
+#elif defined(__aarch64__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const Own own = {{"none", "neon"}, {"none", "neon"}};
+#else
+    const Own own = {{"none"}, {"none"}};
+#endif
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        EXPECT_EQ(info.built, own.built.contains(info.name)) << info.name;
+        EXPECT_TRUE(!own.everywhere.contains(info.name) || VectorUnitUsable(info.unit)) << info.name;
     }
 }
 
