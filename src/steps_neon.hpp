@@ -78,6 +78,42 @@ inline std::uint64_t MarkStopsNeon(const char *text)
     const uint8x8_t packed = vshrn_n_u16(vreinterpretq_u16_u8(twice), 4);
     return vget_lane_u64(vreinterpret_u64_u8(packed), 0);
 }
+
+// 0xFF for each digit among the 16 characters from kFirst, built from
+// IsHexDigit; a lookup past the table gives 0.
+template <char kFirst> constexpr std::array<std::uint8_t, 16> NeonDigitMarks()
+{
+    std::array<std::uint8_t, 16> marks{};
+    for (std::size_t at = 0; at < marks.size(); ++at) {
+        marks[at] = IsHexDigit(static_cast<char>(kFirst + static_cast<char>(at))) ? 0xFF : 0;
+    }
+    return marks;
+}
+inline constexpr std::array<std::uint8_t, 16> kNeonDecimalMarks = NeonDigitMarks<'0'>();
+inline constexpr std::array<std::uint8_t, 16> kNeonLetterMarks = NeonDigitMarks<'`'>();
+static_assert(NeonDigitMarks<'@'>() == kNeonLetterMarks);
+
+inline uint8x16_t NonDigitsNeon(uint8x16_t chars)
+{
+    const uint8x16_t decimals =
+        vqtbl1q_u8(vld1q_u8(kNeonDecimalMarks.data()), vsubq_u8(chars, vdupq_n_u8('0')));
+    const uint8x16_t letters = vqtbl1q_u8(vld1q_u8(kNeonLetterMarks.data()),
+                                          vsubq_u8(vorrq_u8(chars, vdupq_n_u8(0x20)), vdupq_n_u8('`')));
+    return vmvnq_u8(vorrq_u8(decimals, letters));
+}
+
+// One bit for each of the 64 characters from text: set for every character
+// that is not a hexadecimal digit; packed as MarkStopsNeon packs its marks.
+inline std::uint64_t MarkNonDigitsNeon(const char *text)
+{
+    const uint8x16x4_t chars = vld4q_u8(reinterpret_cast<const std::uint8_t *>(text));
+    const uint8x16_t first_two = vsriq_n_u8(NonDigitsNeon(chars.val[1]), NonDigitsNeon(chars.val[0]), 1);
+    const uint8x16_t last_two = vsriq_n_u8(NonDigitsNeon(chars.val[3]), NonDigitsNeon(chars.val[2]), 1);
+    const uint8x16_t four = vsriq_n_u8(last_two, first_two, 2);
+    const uint8x16_t twice = vsriq_n_u8(four, four, 4);
+    const uint8x8_t packed = vshrn_n_u16(vreinterpretq_u16_u8(twice), 4);
+    return vget_lane_u64(vreinterpret_u64_u8(packed), 0);
+}
 #endif
 
 #endif
