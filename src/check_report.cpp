@@ -187,16 +187,24 @@ void PutUri(Report &report, std::string_view path)
 }
 
 // A GitHub workflow command's value: % CR LF always escaped, : and , too
-// in a property.
+// in a property; a byte that is not part of valid UTF-8 becomes U+FFFD, as
+// the runner reads the log as UTF-8.
 void PutGithubValue(Report &report, std::string_view text, bool property)
 {
-    for (const char ch : text) {
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(text.data());
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char ch = text[at];
         if (ch == '%' || ch == '\r' || ch == '\n' || (property && (ch == ':' || ch == ','))) {
             PutChar(report, '%');
             PutChar(report, "0123456789ABCDEF"[static_cast<std::uint8_t>(ch) >> 4U]);
             PutChar(report, "0123456789ABCDEF"[static_cast<std::uint8_t>(ch) & 0xFU]);
-        } else {
+        } else if (bytes[at] < 0x80) {
             PutChar(report, ch);
+        } else if (const std::size_t length = ValidUtf8Length(bytes + at, text.size() - at); length != 0) {
+            Put(report, text.substr(at, length));
+            at += length - 1;
+        } else {
+            Put(report, "\xEF\xBF\xBD");
         }
     }
 }
