@@ -167,8 +167,7 @@ void PutJsonString(Report &report, std::string_view text)
 void PutUri(Report &report, std::string_view path)
 {
     const std::string_view cwd = report.settings.working_directory;
-    if (path.starts_with('/') && !cwd.empty() && path.starts_with(cwd) && path.size() > cwd.size() &&
-        path[cwd.size()] == '/') {
+    if (!cwd.empty() && path.starts_with(cwd) && path.substr(cwd.size()).starts_with('/')) {
         path.remove_prefix(cwd.size() + 1);
     } else if (path.starts_with('/')) {
         Put(report, "file://");
@@ -598,8 +597,8 @@ void TakeFinding(void *context, const Finding &finding)
     if (report.settings.disabled[rule]) {
         return;
     }
-    report.errors = report.errors || finding.severity == Severity::kError ||
-                    (report.settings.werror && finding.severity == Severity::kWarning);
+    // A finding is an error or a warning.
+    report.errors = report.errors || finding.severity == Severity::kError || report.settings.werror;
     const std::uint64_t found = ++report.found[rule];
     const std::uint64_t max = report.settings.max_findings;
     const bool sarif_full =

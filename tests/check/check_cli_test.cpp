@@ -26,6 +26,7 @@ enum class Prep {
     kFifoWithoutWriter, // @/fifo
     kFifoSlowWriter,    // @/fifo, written 200 ms after the checker opens it
     kRemovedCwd,        // run in @/gone, removed
+    kInSub,             // run in @/sub
 };
 
 struct CliCase {
@@ -37,6 +38,7 @@ struct CliCase {
     std::map<std::string, std::string> files = {{"a.hex", ":0A1B\n"}};
     std::string stdin_text = "";
     Prep prep = Prep::kNone;
+    bool out_in_report = false; // out is looked for in @/r.txt, and standard output must be empty
 };
 
 void PrintTo(const CliCase &c, std::ostream *os)
@@ -121,11 +123,11 @@ std::vector<CliCase> CliCases()
          "",
          {{"a.hex", kCrLf}}},
         {"GithubEscapes",
-         {"--format", "github", "a,b%c:d.hex"},
+         {"--format", "github", "a,b%c:d\r\n.hex"},
          0,
-         {"::notice file=a%2Cb%25c%3Ad.hex,title=summary::"},
+         {"::notice file=a%2Cb%25c%3Ad%0D%0A.hex,title=summary::"},
          "",
-         {{"a,b%c:d.hex", ""}}},
+         {{"a,b%c:d\r\n.hex", ""}}},
         {"Gitlab",
          {"--format=gitlab", "@/a.hex"},
          1,
@@ -136,11 +138,11 @@ std::vector<CliCase> CliCases()
          {{"a.hex", "\n"}}},
         {"GitlabEmpty", {"--format=gitlab", "@/a.hex"}, 0, {"[]\n"}},
         {"OddPathsInText",
-         {kOdd, "\x1b[1m.hex"},
+         {kOdd, "\x1b[1m\x7f.hex"},
          0,
-         {kOdd + ": note: ", "<1b>[1m.hex: note: "},
+         {kOdd + ": note: ", "<1b>[1m<7f>.hex: note: "},
          "",
-         {{kOdd, ""}, {"\x1b[1m.hex", ""}}},
+         {{kOdd, ""}, {"\x1b[1m\x7f.hex", ""}}},
         {"OddPathsInSarif",
          {"--format=sarif", kOdd, "@/a.hex"},
          0,
@@ -148,15 +150,15 @@ std::vector<CliCase> CliCases()
          "",
          {{kOdd, ""}, {"a.hex", ""}}},
         {"OddPathsInGitlab",
-         {"--format=gitlab", kOdd + "\xc3\xa9\xe2\x82\xac\xc3"
+         {"--format=gitlab", kOdd + "\"\\\x01\xc3\xa9\xe2\x82\xac\xc3"
                                     "A\xc3"},
          1,
-         {"\"path\":\"a b:1\\ufffd.hex\xc3\xa9\xe2\x82\xac\\ufffdA\\ufffd\""},
+         {"\"path\":\"a b:1\\ufffd.hex\\\"\\\\\\u0001\xc3\xa9\xe2\x82\xac\\ufffdA\\ufffd\""},
          "",
-         {{kOdd + "\xc3\xa9\xe2\x82\xac\xc3"
+         {{kOdd + "\"\\\x01\xc3\xa9\xe2\x82\xac\xc3"
                   "A\xc3",
            "\n"}}},
-        {"SarifOutsideTheWorkingDirectory",
+        {"SarifWithoutAWorkingDirectory",
          {"--format=sarif", "@/a.hex"},
          0,
          {"\"uri\":\"file:///"},
@@ -164,6 +166,19 @@ std::vector<CliCase> CliCases()
          {{"a.hex", ""}},
          "",
          Prep::kRemovedCwd},
+        {"SarifOutsideTheWorkingDirectory",
+         {"--format=sarif", "@/sub.hex", "@/a.hex", "@/sub/b.hex"},
+         0,
+         {"\"uri\":\"file://@/sub.hex\"", "\"uri\":\"file://@/a.hex\"", "\"uri\":\"b.hex\""},
+         "",
+         {{"a.hex", ""}, {"sub.hex", ""}, {"sub/b.hex", ""}},
+         "",
+         Prep::kInSub},
+        {"SarifUnreadable",
+         {"--format=sarif", "@"},
+         2,
+         {"\"executionSuccessful\":false,\"exitCode\":2"},
+         kError + "'@' is a directory\n"},
         // Options.
         {"Help", {"--help"}, 0, {"usage: hexfold-check [OPTION]... FIRMWARE_FILENAME...\n"}, "", {}},
         {"Version", {"@/a.hex", "--version"}, 0, {"hexfold-check 1.1.0\n"}},
@@ -194,7 +209,16 @@ std::vector<CliCase> CliCases()
          {},
          kError + "--max-findings takes a number of at most 18 digits, not '1234567890123456789'\n"},
         {"Output",
-         {"--output=@/r.txt", "@/a.hex", "@/r.txt"},
+         {"--output=@/r.txt", "@/a.hex"},
+         0,
+         {kSummary6},
+         "",
+         {{"a.hex", ":0A1B\n"}},
+         "",
+         Prep::kNone,
+         true},
+        {"OutputIsChecked",
+         {"--output=@/r.txt", "@/none.hex", "/dev/null", "@/a.hex", "@/r.txt"},
          2,
          {},
          kError + "the report '@/r.txt' would replace a file that it checks\n",
@@ -205,10 +229,18 @@ std::vector<CliCase> CliCases()
          {},
          kError + "can't open the report '@/no/r.txt': No such file or directory\n"},
         {"OutputFull",
-         {"--output=/dev/full", "@/a.hex"},
+         {"--output=/dev/full", "--max-findings=0", "@/a.hex"},
          2,
          {},
-         kError + "can't write the report: No space left on device\n"},
+         kError + "can't write the report: No space left on device\n",
+         {{"a.hex",
+           [] {
+               std::string lines;
+               for (int copy = 0; copy < 3000; ++copy) {
+                   lines += kCrLf;
+               }
+               return lines;
+           }()}}},
         {"StdoutClosed",
          {"@/a.hex"},
          2,
@@ -219,10 +251,10 @@ std::vector<CliCase> CliCases()
          Prep::kCloseStdout},
         // Files that cannot be read: the others are still checked.
         {"Missing",
-         {"@/none.hex", "@/a.hex"},
+         {"@/none\x01\x7f.hex", "@/a.hex"},
          2,
          {kSummary6},
-         kError + "can't open '@/none.hex': No such file or directory\n"},
+         kError + "can't open '@/none<01><7f>.hex': No such file or directory\n"},
         {"NameTooLong",
          {std::string(5000, 'x')},
          2,
@@ -276,6 +308,7 @@ TEST_P(Cli, StatusReportAndMessage)
 {
     const CliCase &c = GetParam();
     const std::string dir = dir_.string();
+    fs::create_directories(dir_ / "sub");
     for (const auto &[name, content] : c.files) {
         std::ofstream(dir_ / name, std::ios::binary) << content;
     }
@@ -308,7 +341,9 @@ TEST_P(Cli, StatusReportAndMessage)
     const int err = memfd_create("stderr", MFD_CLOEXEC);
     ASSERT_EQ(write(in, c.stdin_text.data(), c.stdin_text.size()), static_cast<ssize_t>(c.stdin_text.size()));
     lseek(in, 0, SEEK_SET);
-    const fs::path cwd = c.prep == Prep::kRemovedCwd ? dir_ / "gone" : dir_;
+    const fs::path cwd = c.prep == Prep::kRemovedCwd ? dir_ / "gone"
+                         : c.prep == Prep::kInSub    ? dir_ / "sub"
+                                                     : dir_;
     fs::create_directories(cwd);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -334,7 +369,12 @@ TEST_P(Cli, StatusReportAndMessage)
         writer.join();
     }
     close(in);
-    const std::string stdout_text = Drain(out);
+    std::string stdout_text = Drain(out);
+    if (c.out_in_report) {
+        EXPECT_EQ(stdout_text, "");
+        std::ifstream report(dir_ / "r.txt", std::ios::binary);
+        stdout_text.assign(std::istreambuf_iterator<char>(report), {});
+    }
     EXPECT_EQ(WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status), c.status)
         << stdout_text;
     std::size_t at = 0;

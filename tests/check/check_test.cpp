@@ -182,6 +182,19 @@ std::vector<RuleCase> RuleCases()
           "[too-large]",
           " note: hexfold exits 7 and writes 6 bytes [summary]"},
          3},
+        // Clean lines in bulk up to the limit, then line by line.
+        {"TooLargeAfterCleanLines",
+         [] {
+             std::string lines;
+             for (int line = 0; line < 30; ++line) {
+                 lines.append(":").append(Digits(40)).append("\n");
+             }
+             return lines;
+         }(),
+         {"16:1: error: the payload passes 4294967295 bytes with this line: hexfold stops here with status 7 "
+          "[too-large]",
+          " note: hexfold exits 7 and writes 304 bytes [summary]"},
+         300},
     };
 }
 
