@@ -599,11 +599,8 @@ void TakeFinding(void *context, const Finding &finding)
     }
     // A finding is an error or a warning.
     report.errors = report.errors || finding.severity == Severity::kError || report.settings.werror;
-    const std::uint64_t found = ++report.found[rule];
-    const std::uint64_t max = report.settings.max_findings;
-    const bool sarif_full =
-        report.settings.format == ReportFormat::kSarif && report.findings_shown >= kSarifFindingsMax;
-    if ((max != 0 && found > max) || sarif_full) {
+    // The core hands over no more than --max-findings of a rule.
+    if (report.settings.format == ReportFormat::kSarif && report.findings_shown >= kSarifFindingsMax) {
         return;
     }
     ++report.shown[rule];
@@ -615,6 +612,7 @@ void EndFile(Report &report, const SourceVerdict &verdict)
 {
     std::uint64_t hidden = 0;
     for (std::size_t rule = 0; rule < kRuleCount; ++rule) {
+        report.found[rule] = report.settings.disabled[rule] ? 0 : verdict.found[rule];
         hidden += report.found[rule] - report.shown[rule];
     }
     // The notes of a file stay within the run's results too.

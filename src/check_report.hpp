@@ -40,7 +40,7 @@ struct Report {
     std::size_t used = 0;
     int error = 0; // of the first write that failed
     // The file being checked, as given, and its findings of each rule,
-    // found and shown.
+    // shown and, once it is checked, found.
     const char *path = "";
     std::array<std::uint64_t, kRuleCount> found{};
     std::array<std::uint64_t, kRuleCount> shown{};
@@ -53,8 +53,13 @@ struct Report {
 
 void BeginReport(Report &report);
 void BeginFile(Report &report, const char *path);
-// A FindingSink's take, with the Report as its context.
+// A FindingSink's take, with the Report as its context; FindingSinkOf
+// gives the sink whole.
 void TakeFinding(void *report, const Finding &finding);
+inline FindingSink FindingSinkOf(Report &report)
+{
+    return {TakeFinding, &report, report.settings.max_findings};
+}
 void EndFile(Report &report, const SourceVerdict &verdict);
 // Closes the report and writes out what is left: false when a write failed.
 bool EndReport(Report &report, int exit_status);

@@ -260,9 +260,8 @@ bool CheckFile(const char *path, bool stdin_closed, Report &report, VectorUnit u
         Complain("'", path, "' is a directory");
     } else {
         BeginFile(report, path);
-        const SourceVerdict verdict =
-            CheckSource(source, std::span(block), kHeaderLimit, unit, !is_stdin && S_ISFIFO(info.st_mode),
-                        {TakeFinding, &report});
+        const SourceVerdict verdict = CheckSource(source, std::span(block), kHeaderLimit, unit,
+                                                  !is_stdin && S_ISFIFO(info.st_mode), FindingSinkOf(report));
         readable = verdict.read == SourceRead::kRead;
         if (verdict.read == SourceRead::kFailed) {
             Complain("can't read '", path, "'", verdict.error);

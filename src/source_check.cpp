@@ -20,6 +20,7 @@ struct CheckState {
     RecordReader reader;
     std::uint64_t (*mark_non_digits)(const char *text) = nullptr;
     FindingSink sink;
+    std::array<std::uint64_t, kRuleCount> found{};
     std::uint64_t limit = 0;
     std::uint64_t total = 0; // hexfold's payload so far
     int status = 0;          // hexfold's status: 0 until its run stops
@@ -38,59 +39,13 @@ std::uint64_t CountCodePoints(const char *text, std::size_t size)
     return points;
 }
 
-struct CleanRun {
-    std::size_t chars = 0;
-    std::uint64_t bytes = 0;
-    std::uint64_t lines = 0;
-};
-
-// Takes the clean lines at the start of text, one after another: a colon,
-// an even number of hexadecimal digits and a line feed within a piece, where
-// hexfold's reading and the line's meaning agree and there is nothing to
-// report. Their only non-digits are their colons and line feeds, so each
-// line is its two lowest marks. As hexfold's walk, it stops a whole piece
-// before available, and once more than room bytes are taken.
-CleanRun TakeCleanLines(std::uint64_t (*mark)(const char *), const char *text, std::size_t available,
-                        std::uint64_t room)
-{
-    constexpr std::size_t kLastStop = kMaxPieceSize - 1;
-    CleanRun run;
-    if (available <= kMaxPieceSize) {
-        return run;
-    }
-    const std::size_t last_start = available - kMaxPieceSize - 1;
-    std::size_t word = 0;
-    std::uint64_t marks = mark(text);
-    std::size_t start = 0;
-    while (start <= last_start && run.bytes <= room && text[start] == ':') {
-        // The colon is the lowest mark left.
-        while (marks == 0) {
-            word += kMarkChars;
-            marks = mark(text + word);
-        }
-        marks &= marks - 1;
-        while (marks == 0 && word + kMarkChars <= start + kLastStop) {
-            word += kMarkChars;
-            marks = mark(text + word);
-        }
-        const std::size_t stop = word + static_cast<std::size_t>(std::countr_zero(marks));
-        marks &= marks - 1;
-        // No mark left (stop past the window), a character other than a
-        // line feed, or an odd number of digits: not clean.
-        if (stop - start > kLastStop || text[stop] != '\n' || (stop - start) % 2 == 0) {
-            break;
-        }
-        run.bytes += (stop - start) / 2;
-        ++run.lines;
-        start = stop + 1;
-    }
-    run.chars = start;
-    return run;
-}
-
 void Report(CheckState &state, Rule rule, Severity severity, Detail detail, const RecordPiece &piece,
             std::size_t at, std::uint8_t byte = 0)
 {
+    const std::uint64_t found = ++state.found[static_cast<std::size_t>(rule)];
+    if (state.sink.max != 0 && found > state.sink.max) {
+        return;
+    }
     Finding finding;
     finding.rule = rule;
     finding.severity = severity;
@@ -110,6 +65,63 @@ std::uint8_t PairByte(const char *piece, std::size_t at)
     const std::size_t first = 1 + (at - 1) / 2 * 2;
     return static_cast<std::uint8_t>(ConvertHexDigitToNum(piece[first]) << 4U |
                                      ConvertHexDigitToNum(piece[first + 1]));
+}
+
+// Takes the simple lines at a line's start, one after another: a colon, an
+// even number of hexadecimal digits and a line feed within a piece, where
+// hexfold's reading and the line's meaning agree, or the same with a
+// carriage return before the line feed, the commonest finding. Their only
+// non-digits are their colon, a CR and their line feed, so each line is its
+// two or three lowest marks. As hexfold's walk, it stops a whole piece before
+// the block's end, and once more than room bytes are taken.
+void TakeSimpleLines(CheckState &state, std::uint64_t room)
+{
+    constexpr std::size_t kLastStop = kMaxPieceSize - 1;
+    const char *text = UnreadRecordChars(state.reader);
+    const std::size_t available = UnreadRecordCount(state.reader);
+    if (available <= kMaxPieceSize) {
+        return;
+    }
+    const std::size_t last_start = available - kMaxPieceSize - 1;
+    const auto mark = state.mark_non_digits;
+    std::size_t word = 0;
+    std::uint64_t marks = mark(text);
+    const auto next_mark = [&](std::size_t bound) {
+        while (marks == 0 && word + kMarkChars <= bound) {
+            word += kMarkChars;
+            marks = mark(text + word);
+        }
+        // Past the bound when no mark is left.
+        const std::size_t at = word + static_cast<std::size_t>(std::countr_zero(marks));
+        marks &= marks - 1;
+        return at;
+    };
+    std::uint64_t bytes = 0;
+    std::size_t start = 0;
+    while (start <= last_start && bytes <= room && text[start] == ':') {
+        (void)next_mark(start); // the colon, the lowest mark left
+        std::size_t stop = next_mark(start + kLastStop);
+        // An odd number of digits, or a character other than CR LF or LF:
+        // not simple.
+        const bool carriage_return = text[stop] == '\r' && text[stop + 1] == '\n';
+        if ((stop - start) % 2 == 0 || (text[stop] != '\n' && !carriage_return)) {
+            break;
+        }
+        stop = carriage_return ? next_mark(start + kLastStop) : stop;
+        if (stop - start > kLastStop) {
+            break;
+        }
+        const RecordPiece piece{text + start, stop - start + 1};
+        if (carriage_return) {
+            Report(state, Rule::kCarriageReturn, Severity::kWarning, Detail::kExtraByte, piece,
+                   stop - start - 1);
+        }
+        bytes += (stop - start) / 2;
+        ++state.line;
+        start = stop + 1;
+    }
+    ConsumeRecordChars(state.reader, start);
+    state.total += state.status == 0 ? bytes : 0;
 }
 
 // The line goes on past the piece, or a new one begins.
@@ -228,7 +240,7 @@ bool SkipRestOfLine(CheckState &state)
     return true;
 }
 
-// Clean lines in bulk at a line's start while hexfold's run is a whole
+// Simple lines in bulk at a line's start while hexfold's run is a whole
 // piece short of the limit, or over; then one piece.
 bool CheckSomePieces(CheckState &state)
 {
@@ -237,12 +249,7 @@ bool CheckSomePieces(CheckState &state)
     }
     const std::uint64_t to_limit = state.limit - state.total;
     if (state.column == 0 && (state.status != 0 || to_limit > kPieceBytesMax)) {
-        const CleanRun run = TakeCleanLines(state.mark_non_digits, UnreadRecordChars(state.reader),
-                                            UnreadRecordCount(state.reader),
-                                            state.status != 0 ? UINT64_MAX : to_limit - kPieceBytesMax);
-        ConsumeRecordChars(state.reader, run.chars);
-        state.line += run.lines;
-        state.total += state.status == 0 ? run.bytes : 0;
+        TakeSimpleLines(state, state.status != 0 ? UINT64_MAX : to_limit - kPieceBytesMax);
     }
     RecordPiece piece;
     if (!TakeRecordPiece(state.reader, piece)) {
@@ -295,6 +302,7 @@ SourceVerdict CheckSourceBlock(int source, std::span<char> block, std::uint64_t 
         first_read = false;
     }
     verdict.status = state.status;
+    verdict.found = state.found;
     verdict.target_size = state.total == 0 && state.status != 0 ? 0 : kHeaderBytes + state.total;
     return verdict;
 }

@@ -10,6 +10,7 @@
 #include "vector_units.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -51,9 +52,11 @@ struct Finding {
 // valid text; a stray continuation byte joins the character before it.
 std::uint64_t CodePointColumn(const Finding &finding);
 
+// Takes at most max findings of each rule (0: all); the rest are counted.
 struct FindingSink {
     void (*take)(void *context, const Finding &finding) = nullptr;
     void *context = nullptr;
+    std::uint64_t max = 0;
 };
 
 enum class SourceRead {
@@ -65,8 +68,9 @@ enum class SourceRead {
 struct SourceVerdict {
     SourceRead read = SourceRead::kRead;
     int error = 0;
-    int status = 0;                // hexfold's exit status: 0, 4 or 7
-    std::uint64_t target_size = 0; // the size of the target that hexfold leaves
+    int status = 0;                                // hexfold's exit status: 0, 4 or 7
+    std::uint64_t target_size = 0;                 // the size of the target that hexfold leaves
+    std::array<std::uint64_t, kRuleCount> found{}; // findings of each rule, taken or not
 };
 
 // The header of hexfold's image, whose 32 bits also bound its payload.

@@ -63,7 +63,7 @@ Checked CheckText(const std::string &source, std::uint64_t limit = kLimit, Repor
     const int fd = SourceFd(source);
     Checked checked;
     checked.verdict =
-        CheckSource(fd, std::span(source_block), limit, unit, false, {TakeFinding, &report}, block);
+        CheckSource(fd, std::span(source_block), limit, unit, false, FindingSinkOf(report), block);
     close(fd);
     EndFile(report, checked.verdict);
     EXPECT_TRUE(EndReport(report, 0));
@@ -182,6 +182,26 @@ std::vector<RuleCase> RuleCases()
           "[too-large]",
           " note: hexfold exits 7 and writes 6 bytes [summary]"},
          3},
+        // CR LF lines in bulk, as one by one.
+        {"CarriageReturnsInBulk",
+         [] {
+             std::string lines;
+             for (int line = 0; line < 8; ++line) {
+                 lines.append(":").append(Digits(40)).append("\r\n");
+             }
+             return lines;
+         }(),
+         [] {
+             std::vector<std::string> findings;
+             for (int line = 1; line <= 8; ++line) {
+                 findings.push_back(
+                     std::to_string(line) +
+                     ":42: warning: carriage return before the line feed: hexfold writes an extra "
+                     "byte 0x00 [carriage-return]");
+             }
+             findings.emplace_back(" note: hexfold exits 0 and writes 172 bytes [summary]");
+             return findings;
+         }()},
         // Clean lines in bulk up to the limit, then line by line.
         {"TooLargeAfterCleanLines",
          [] {
