@@ -157,7 +157,7 @@ bool ParseRules(std::string_view value, std::array<bool, kRuleCount> &disabled)
 bool ParseCount(std::string_view value, std::uint64_t &count)
 {
     count = 0;
-    bool valid = !value.empty() & (value.size() <= 18);
+    bool valid = value.size() - 1 < 18; // 1 to 18 digits
     for (const char ch : value) {
         valid &= static_cast<unsigned char>(ch - '0') <= 9;
         count = count * 10 + static_cast<std::uint64_t>(static_cast<unsigned char>(ch - '0'));

@@ -124,10 +124,13 @@ std::vector<CliCase> CliCases()
          {{"a.hex", kCrLf}}},
         {"GithubEscapes",
          {"--format", "github", "a,b%c:d\r\n.hex"},
-         0,
-         {"::notice file=a%2Cb%25c%3Ad%0D%0A.hex,title=summary::"},
+         1,
+         {"::error file=a%2Cb%25c%3Ad%0D%0A.hex,line=1,col=1,title=no-colon::line begins with 'x', not a "
+          "colon: "
+          "hexfold stops here with status 4\n",
+          "::notice file=a%2Cb%25c%3Ad%0D%0A.hex,title=summary::"},
          "",
-         {{"a,b%c:d\r\n.hex", ""}}},
+         {{"a,b%c:d\r\n.hex", "x\n"}}},
         {"Gitlab",
          {"--format=gitlab", "@/a.hex"},
          1,

@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -102,28 +107,24 @@ struct RuleCase {
     std::uint64_t limit = kLimit;
 };
 
-const std::string kStops4 = "hexfold stops here with status 4";
-
 std::vector<RuleCase> RuleCases()
 {
-    const std::string longest = ":" + Digits(254);
+    const std::string longest = std::string(":") + Digits(254);
     return {
         {"Clean", ":0a1B\n:\n:0A1B", {" note: hexfold exits 0 and writes 8 bytes [summary]"}},
         {"EmptyLastLine",
          ":0A1B\n\n",
-         {"2:1: error: empty line: " + kStops4 + " [no-colon]",
+         {"2:1: error: empty line: hexfold stops here with status 4 [no-colon]",
           " note: hexfold exits 4 and writes 6 bytes [summary]"}},
         {"Comment",
          "# boot\n\xff:0A\n",
-         {"1:1: error: line begins with '#', not a colon: " + kStops4 + " [no-colon]",
-          "2:1: error: line begins with <ff>, not a colon: " + kStops4 + " [no-colon]",
+         {"1:1: error: line begins with '#', not a colon: hexfold stops here with status 4 [no-colon]",
+          "2:1: error: line begins with <ff>, not a colon: hexfold stops here with status 4 [no-colon]",
           " note: hexfold exits 4 and writes 0 bytes [summary]"}},
         {"LongLineStops",
          longest + "0\n:0A\n",
          {"1:256: error: line longer than 254 characters: hexfold reads the rest as a new line, which does "
-          "not "
-          "begin with a colon, and " +
-              kStops4.substr(8) + " [long-line]",
+          "not begin with a colon, and stops here with status 4 [long-line]",
           " note: hexfold exits 4 and writes 131 bytes [summary]"}},
         {"LongLineRecord",
          longest + ":0G\n",
@@ -147,10 +148,14 @@ std::vector<RuleCase> RuleCases()
           "0x10 [carriage-return]",
           " note: hexfold exits 0 and writes 6 bytes [summary]"}},
         {"CarriageReturnInside",
-         ":0\r1B\n",
+         ":0\r1B\r\n:\rA\n",
          {"1:3: warning: carriage return: hexfold decodes it as the digit 0 and writes byte 0x00 "
           "[carriage-return]",
-          " note: hexfold exits 0 and writes 6 bytes [summary]"}},
+          "1:6: warning: carriage return before the line feed: hexfold writes an extra byte 0x00 "
+          "[carriage-return]",
+          "2:2: warning: carriage return: hexfold decodes it as the digit 0 and writes byte 0x0A "
+          "[carriage-return]",
+          " note: hexfold exits 0 and writes 8 bytes [summary]"}},
         {"NotHexShiftsPairs",
          ": 0A1\x80"
          "B\n",
@@ -176,12 +181,19 @@ std::vector<RuleCase> RuleCases()
          {"1:4: warning: odd number of digits before a NUL: hexfold drops the last one [odd-digits]",
           "1:5: warning: NUL: hexfold ignores it and the rest of the line [nul]",
           " note: hexfold exits 0 and writes 5 bytes [summary]"}},
+        // hexfold stops at the first line that fails, whatever follows.
         {"TooLarge",
-         ":0A1B\n:2C3D\n:\n",
+         ":0A1B\n:2C3D\n\n",
          {"2:1: error: the payload passes 4294967295 bytes with this line: hexfold stops here with status 7 "
           "[too-large]",
+          "3:1: error: empty line: hexfold stops here with status 4 [no-colon]",
           " note: hexfold exits 7 and writes 6 bytes [summary]"},
          3},
+        {"CarriageReturnBeforeNul",
+         std::string(":AB\r\0\n", 6),
+         {"1:4: warning: odd number of digits before a NUL: hexfold drops the last one [odd-digits]",
+          "1:5: warning: NUL: hexfold ignores it and the rest of the line [nul]",
+          " note: hexfold exits 0 and writes 5 bytes [summary]"}},
         // CR LF lines in bulk, as one by one.
         {"CarriageReturnsInBulk",
          [] {
@@ -249,9 +261,9 @@ TEST(Echo, EscapesCutsAndPointsAtTheColumn)
     } cases[] = {
         {":0A\r\n", "    1 | :0A<0d>\n      |    ^\n"},
         {"\x1b[31m:(x)\n", "    1 | <1b>[31m<3a><28>x<29>\n      | ^\n"},
-        {":" + Digits(100) + "G\n",
-         "    1 | ..." + Digits(100).substr(60) + "G\n      |    " + std::string(40, ' ') + "^\n"},
-        {":" + Digits(254) + "0\n", "    1 | ...0\n      |    ^\n"},
+        {std::string(":") + Digits(100) + "G\n", std::string("    1 | ...") + Digits(100).substr(60) +
+                                                     "G\n      |    " + std::string(40, ' ') + "^\n"},
+        {std::string(":") + Digits(254) + "0\n", "    1 | ...0\n      |    ^\n"},
         {":\n:\n:\n:\n:\n:\n:\n:\n:\n:0G\n", "   10 | :0G\n      |   ^\n"},
     };
     for (const auto &c : cases) {
@@ -276,22 +288,24 @@ std::string GeneratedSource(unsigned seed, std::size_t lines)
             source += digits + "\n"; // no colon
             break;
         case 1:
-            source += ":" + digits + "\r\n";
+            source += std::string(":") + digits + "\r\n";
             break;
         case 2:
-            source += ":" + digits.substr(0, digits.size() / 2) + std::string(1, '\0') + digits + "\n";
+            source +=
+                std::string(":") + digits.substr(0, digits.size() / 2) + std::string(1, '\0') + digits + "\n";
             break;
         case 3:
-            source += ":" + digits + static_cast<char>(pick(256)) + digits + "\n";
+            source += std::string(":") + digits + static_cast<char>(pick(256)) + digits + "\n";
             break;
         case 4:
             source += "\n";
             break;
         case 5:
-            source += ":" + Digits(254) + ":" + digits + "\n"; // read as two records
+            source +=
+                std::string(":") + Digits(254) + std::string(":") + digits + "\n"; // read as two records
             break;
         default:
-            source += ":" + digits + "\n";
+            source += std::string(":") + digits + "\n";
             break;
         }
     }
@@ -314,6 +328,17 @@ TEST(GeneratedSources, SummaryIsHexfoldsAndOnlyFindingsLookLikeFindings)
         const Checked best = CheckText(source, limit, all, BestVectorUnit(), block);
         EXPECT_EQ(best.verdict.status, ExpectedStatus(expected)) << "seed " << seed;
         EXPECT_EQ(best.verdict.target_size, ExpectedTargetSize(expected)) << "seed " << seed;
+        if (limit == kLimit) {
+            // And hexfold itself, on the same file.
+            const std::string dir = testing::TempDir();
+            std::ofstream(dir + "/generated.hex", std::ios::binary) << source;
+            const int status = std::system((std::string(HEXFOLD_BINARY) + " " + dir + "/generated.hex " +
+                                            dir + "/generated.bin >/dev/null")
+                                               .c_str());
+            EXPECT_EQ(WEXITSTATUS(status), best.verdict.status) << "seed " << seed;
+            EXPECT_EQ(std::filesystem::file_size(dir + "/generated.bin"), best.verdict.target_size)
+                << "seed " << seed;
+        }
         for (const VectorUnitInfo &info : kVectorUnits) {
             if (VectorUnitUsable(info.unit)) {
                 EXPECT_EQ(CheckText(source, limit, all, info.unit).text, best.text)
