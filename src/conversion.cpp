@@ -13,8 +13,8 @@ namespace {
 constexpr std::size_t kPieceBytesMax = (kMaxPieceSize - 1) / 2 + kPlainRunSpill;
 static_assert(kTargetBlockMinimum > kPieceBytesMax);
 
-// Past flush_at the next piece might not fit: the block goes out and starts
-// again empty.
+// Writes the block out once it is past flush_at, where the next piece might
+// not fit, and starts it again empty.
 bool WriteBlockWhenFull(int target, const std::uint8_t *bytes, std::size_t &used, std::size_t flush_at)
 {
     if (used <= flush_at) {
@@ -27,65 +27,65 @@ bool WriteBlockWhenFull(int target, const std::uint8_t *bytes, std::size_t &used
 
 } // namespace
 
-Conversion ConvertCheckedBlocks(int source, int target, CheckedBlocks buffers, std::uint32_t limit,
-                                VectorUnit unit)
+Conversion ConvertRecords(int source, int target, std::span<char> source_block,
+                          std::span<std::uint8_t> target_block, std::uint32_t limit, VectorUnit unit)
 {
-    RecordReader reader{source, buffers.source_block.data(), buffers.source_block.size()};
-    std::uint8_t *const bytes = buffers.target_block.data();
-    const std::size_t flush_at = buffers.target_block.size() - kPieceBytesMax;
+    RecordReader reader{source, source_block.data(), source_block.size()};
+    const UnitSteps &steps = kVectorUnits[static_cast<std::size_t>(unit)].steps;
+    std::uint8_t *const bytes = target_block.data();
+    const std::size_t flush_at = target_block.size() - kPieceBytesMax;
     std::size_t used = 0;
     Conversion result;
 
-    while (result.outcome == ConversionOutcome::kConverted) {
-        for (;;) {
-            // Plain pieces in bulk while they fit the block and stay a whole
-            // piece short of the limit; every check near the limit is exact below.
-            const std::size_t to_limit = limit - result.total;
-            if (to_limit > kPieceBytesMax) {
-                const PlainRun run =
-                    DecodePlainPieces(unit, UnreadRecordChars(reader), UnreadRecordCount(reader),
-                                      bytes + used, std::min(flush_at - used, to_limit - kPieceBytesMax));
-                ConsumeRecordChars(reader, run.chars);
-                used += run.bytes;
-                result.total += static_cast<std::uint32_t>(run.bytes);
-            }
-            if (!WriteBlockWhenFull(target, bytes, used, flush_at)) {
-                result.outcome = ConversionOutcome::kTargetNotWritten;
-                return result;
-            }
-
-            // Then one piece the general path, as a line of its own.
-            RecordPiece piece;
-            if (!TakeRecordPiece(reader, piece)) {
-                break;
-            }
-            if (piece.data[0] != ':') {
-                result.outcome = ConversionOutcome::kBadLine;
-                break;
-            }
-            // Decoded in place into the block, which has room for a whole
-            // piece: a piece past the limit is written there and not counted.
-            const std::uint8_t count = ConvertHexPieceToBytes(piece.data, piece.size, bytes + used);
-            if (count > limit - result.total) {
-                result.outcome = ConversionOutcome::kTooLarge;
-                break;
-            }
-            used += count;
-            result.total += count;
-            if (!WriteBlockWhenFull(target, bytes, used, flush_at)) {
-                result.outcome = ConversionOutcome::kTargetNotWritten;
-                return result;
-            }
+    for (;;) {
+        // Plain pieces in bulk, stopping a whole piece short of the limit so
+        // that only the general path below has to check it.
+        const std::size_t to_limit = limit - result.total;
+        if (to_limit > kPieceBytesMax) {
+            const PlainRun run =
+                DecodePlainPieces(unit, UnreadRecordChars(reader), UnreadRecordCount(reader), bytes + used,
+                                  std::min(flush_at - used, to_limit - kPieceBytesMax));
+            ConsumeRecordChars(reader, run.chars);
+            used += run.bytes;
+            result.total += static_cast<std::uint32_t>(run.bytes);
         }
-        if (result.outcome != ConversionOutcome::kConverted || reader.ended) {
+        if (!WriteBlockWhenFull(target, bytes, used, flush_at)) {
+            result.outcome = ConversionOutcome::kTargetNotWritten;
+            return result;
+        }
+
+        // Then one piece the general path, as a line of its own.
+        RecordPiece piece;
+        if (!TakeRecordPiece(reader, piece)) {
+            if (reader.ended) {
+                break;
+            }
+            if (!RefillRecordReader(reader)) {
+                result.outcome = ConversionOutcome::kSourceNotRead;
+                break;
+            }
+            continue;
+        }
+        if (piece.data[0] != ':') {
+            result.outcome = ConversionOutcome::kBadLine;
             break;
         }
-        if (RefillRecordReader(reader) == RefillResult::kFailed) {
-            result.outcome = ConversionOutcome::kSourceNotRead;
+        // Decoded into the block before the limit is checked, and not
+        // counted when it would pass it.
+        const std::uint8_t count = ConvertHexPieceToBytes(steps, piece.data, piece.size, bytes + used);
+        if (count > limit - result.total) {
+            result.outcome = ConversionOutcome::kTooLarge;
+            break;
+        }
+        used += count;
+        result.total += count;
+        if (!WriteBlockWhenFull(target, bytes, used, flush_at)) {
+            result.outcome = ConversionOutcome::kTargetNotWritten;
+            return result;
         }
     }
-    // Whatever else went wrong, the pieces accepted before it belong in the
-    // target; when they cannot go there, that is what the caller must hear.
+    // The bytes of the pieces accepted before any failure still go to the
+    // target (Matrix/Inject.StatusMessageAndTarget/read2_EIO0).
     if (!WriteAll(target, bytes, used)) {
         result.outcome = ConversionOutcome::kTargetNotWritten;
     }

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-// Anything that is not a digit is worth 0 rather than an error, so a stray
-// character never stops a line; characters from 128 up fall through to 0
-// whether char is signed or not.
+// Anything that is not a digit is worth 0, so that a stray character never
+// stops a line, whether char is signed or not
+// (SamplePieces/RecordLineTest.DecodesPairsAndLeavesTheRestOfTheBytes/HighCharactersAreZero).
 constexpr std::uint8_t ConvertHexDigitToNum(char ch)
 {
     if (ch >= '0' && ch <= '9') {

@@ -29,7 +29,7 @@ enum ExitStatus : int {
     kTargetTooLarge = 7,
 };
 
-// Callers and scripts match these byte for byte; each names one path.
+// Callers and scripts match these byte for byte.
 constexpr const char *kSourceOpenMessage = "Error : can't open Zintar source file '%s' .\n";
 constexpr const char *kSameFileMessage = "Error : Zintar target file '%s' is the source file .\n";
 constexpr const char *kTargetOpenMessage = "Error : can't open Zintar target file '%s' .\n";
@@ -43,38 +43,22 @@ constexpr off_t kHeaderSize = 4;
 // The payload's length must fit the 32-bit header.
 constexpr std::uint32_t kHeaderLimit = std::numeric_limits<std::uint32_t>::max();
 
-// One read per 256 KiB of source and one write per 128 KiB of payload; fixed,
-// so memory does not grow with the file.
+// One read per 256 KiB of source and one write per 128 KiB of payload.
 constexpr std::size_t kSourceBlockSize = std::size_t{256} * 1024 + kBlockPadding;
 constexpr std::size_t kTargetBlockSize = std::size_t{128} * 1024;
 
-// Prints the one line that a failure gets and hands its status back. The path
-// goes through %s, so a path holding '%' is printed as it stands.
+// Prints the one line that a failure gets, the path through %s so that a '%'
+// in it prints as it stands, and hands its status back.
 int Fail(int status, const char *message, const char *path)
 {
     (void)std::printf(message, path);
     return status;
 }
 
-// Once both files are open, the status may still change at the end (the
-// target's bytes may fail to go out after another failure), so the line is
-// chosen as the run goes and printed once, after the last close.
-struct Verdict {
-    int status = kSuccess;
-    const char *message = nullptr;
-    const char *path = nullptr;
-};
-
-// Started with 0, 1 or 2 closed, hexfold would hand that number to the source
-// or the target, and the failure line meant for standard output could end up
-// in the target. open takes the lowest free number, so each gap is filled in
-// turn, with the root directory opened for reading: reads and writes on it
-// fail, and a path such as /dev/stdin that names it opens as a directory,
-// which is refused as a source and cannot be opened for writing as a target.
-// A fill that fails leaves its gap to the next one, so that the gaps left
-// are the highest and the source, opened first and for reading only, takes
-// the lowest of them. F_GETFD fails for a descriptor that is not open, and
-// for nothing else; were it to fail for one that is, the fill would go above 2.
+// Fills each closed standard descriptor with the root directory, read-only,
+// so that neither file lands where the failure line or a library's message
+// goes (Cases/Run.StatusMessageAndFiles/BadLineWithAllStandardDescriptorsClosed,
+// Matrix/Inject.StatusMessageAndTarget/open1_EMFILE0_stray).
 void FillClosedStandardDescriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -84,8 +68,7 @@ void FillClosedStandardDescriptors()
     }
 }
 
-// Little-endian whatever the host's byte order, into the 4 bytes reserved at
-// the start.
+// Little-endian whatever the host's byte order, into the 4 bytes left at the start.
 bool WriteLengthHeader(int target, std::uint32_t total)
 {
     const std::array<std::uint8_t, kHeaderSize> header = {
@@ -102,11 +85,9 @@ bool WriteLengthHeader(int target, std::uint32_t total)
 int main(int argc, char *argv[])
 {
     FillClosedStandardDescriptors();
-    // Standard output carries only the failure line; when nobody reads it any
-    // more, the exit status must still say what happened, not SIGPIPE.
+    // The exit status, not SIGPIPE, says what happened when nobody reads
+    // standard output, and status 6 past a file-size limit.
     (void)std::signal(SIGPIPE, SIG_IGN);
-    // Likewise past a file-size limit: the write then fails with EFBIG and
-    // the run ends with status 6 and its line.
     (void)std::signal(SIGXFSZ, SIG_IGN);
 
     if (argc != 3) {
@@ -116,10 +97,13 @@ int main(int argc, char *argv[])
     const char *source_path = argv[1];
     const char *target_path = argv[2];
 
-    // Open: nothing, or the source. A failed open leaves -1, which fstat
-    // refuses and close(-1) leaves alone. A directory opens for reading on
-    // Linux, and only the first read would fail.
+    // Open: nothing.
     const int source = open(source_path, O_RDONLY | O_CLOEXEC);
+    if (source < 0) {
+        return Fail(kSourceNotOpened, kSourceOpenMessage, source_path);
+    }
+    // Open: source. A directory opens for reading on Linux, and only its
+    // first read would fail.
     struct stat source_info {};
     if (fstat(source, &source_info) != 0 || S_ISDIR(source_info.st_mode)) {
         (void)close(source);
@@ -136,62 +120,47 @@ int main(int argc, char *argv[])
         return Fail(kTargetNotOpened, kTargetOpenMessage, target_path);
     }
 
-    // Open: source, target. From here every path closes both, source first.
-    Verdict verdict;
-    const Verdict not_written{kTargetNotWritten, kTargetWriteMessage, target_path};
-    // A pipe or a terminal as target shows itself here: it cannot be positioned.
+    // Open: source, target. A pipe or a terminal cannot be positioned.
     if (lseek(target, kHeaderSize, SEEK_SET) < 0) {
-        verdict = not_written;
+        (void)close(source);
+        (void)close(target);
+        return Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
     }
-
-    // Static rather than on the stack, where a frame this large is probed page
-    // by page: only the pages that a run fills are ever touched, which for a
-    // small source is much of the run's cost.
+    // Static rather than on the stack, where a frame this large is probed
+    // page by page: a small run touches only the pages it fills.
     static std::array<char, kSourceBlockSize> source_block;
     static std::array<std::uint8_t, kTargetBlockSize> target_block;
-    std::uint32_t total = 0;
-    if (verdict.status == kSuccess) {
-        // A unit may be forced by name, for benchmarks and bug reports; one
-        // that this build or machine lacks gives way to the best it has.
-        const VectorUnit unit = ChooseVectorUnit(std::getenv("HEXFOLD_VECTOR_UNIT"));
-        const Conversion conversion =
-            ConvertRecords(source, target, ConversionBuffers{source_block, target_block}, kHeaderLimit, unit);
-        total = conversion.total;
-        switch (conversion.outcome) {
-        case ConversionOutcome::kBadLine:
-            verdict = {kBadLine, kBadLineMessage, source_path};
-            break;
-        case ConversionOutcome::kSourceNotRead:
-            verdict = {kSourceNotRead, kSourceReadMessage, source_path};
-            break;
-        case ConversionOutcome::kTargetNotWritten:
-            verdict = not_written;
-            break;
-        case ConversionOutcome::kTooLarge:
-            verdict = {kTargetTooLarge, kTooLargeMessage, target_path};
-            break;
-        // With every other outcome named above, this is kConverted; default
-        // rather than a case of its own leaves no path for a value that no
-        // enumerator has.
-        case ConversionOutcome::kConverted:
-        default:
-            break;
-        }
-    }
-    if (verdict.status == kSuccess && !WriteLengthHeader(target, total)) {
-        verdict = not_written;
-    }
-
-    // Nothing was written to the source, so its close cannot lose data.
+    static_assert(kSourceBlockSize >= kSourceBlockMinimum && kTargetBlockSize >= kTargetBlockMinimum);
+    const VectorUnit unit = ChooseVectorUnit(std::getenv("HEXFOLD_VECTOR_UNIT"));
+    const Conversion conversion =
+        ConvertRecords(source, target, source_block, target_block, kHeaderLimit, unit);
     (void)close(source);
-    // Some file systems report a failed write only when the file is closed:
-    // then the bytes written may not be there, whatever else went wrong.
-    if (close(target) != 0 && (verdict.status == kSuccess || total != 0)) {
-        verdict = not_written;
+
+    // Open: target.
+    if (conversion.outcome == ConversionOutcome::kTargetNotWritten) {
+        (void)close(target);
+        return Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+    }
+    if (conversion.outcome == ConversionOutcome::kConverted && !WriteLengthHeader(target, conversion.total)) {
+        (void)close(target);
+        return Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
+    }
+    // Some file systems report a failed write only at the close: once bytes
+    // or the header went out, that outranks any other failure
+    // (Matrix/Inject.StatusMessageAndTarget/close2_EIO1 against /close2_EIO2).
+    if (close(target) != 0 &&
+        (conversion.total != 0 || conversion.outcome == ConversionOutcome::kConverted)) {
+        return Fail(kTargetNotWritten, kTargetWriteMessage, target_path);
     }
     // Open: nothing.
-    if (verdict.status != kSuccess) {
-        return Fail(verdict.status, verdict.message, verdict.path);
+    if (conversion.outcome == ConversionOutcome::kBadLine) {
+        return Fail(kBadLine, kBadLineMessage, source_path);
+    }
+    if (conversion.outcome == ConversionOutcome::kSourceNotRead) {
+        return Fail(kSourceNotRead, kSourceReadMessage, source_path);
+    }
+    if (conversion.outcome == ConversionOutcome::kTooLarge) {
+        return Fail(kTargetTooLarge, kTooLargeMessage, target_path);
     }
     return kSuccess;
 }

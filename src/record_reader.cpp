@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-RefillResult RefillRecordReader(RecordReader &reader)
+bool RefillRecordReader(RecordReader &reader)
 {
     const std::size_t carried = reader.end - reader.begin;
     if (reader.begin != 0) {
@@ -15,17 +15,14 @@ RefillResult RefillRecordReader(RecordReader &reader)
     }
     const std::size_t room = reader.block_size - kBlockPadding - carried;
     const ssize_t got = ReadSome(reader.fd, reader.block + carried, room);
-    if (got > 0) {
-        reader.end += static_cast<std::size_t>(got);
-        // Vector loads may look into the padding; give them defined bytes.
-        std::memset(reader.block + reader.end, 0, kBlockPadding);
-        return RefillResult::kRead;
+    if (got < 0) {
+        return false;
     }
-    if (got == 0) {
-        reader.ended = true;
-        return RefillResult::kEnded;
-    }
-    return RefillResult::kFailed;
+    reader.end += static_cast<std::size_t>(got);
+    reader.ended = got == 0;
+    // Vector loads may look into the padding, so it holds defined bytes.
+    std::memset(reader.block + reader.end, 0, kBlockPadding);
+    return true;
 }
 
 bool TakeRecordPiece(RecordReader &reader, RecordPiece &piece)
@@ -48,5 +45,5 @@ bool TakeRecordPiece(RecordReader &reader, RecordPiece &piece)
 
 void ConsumeRecordChars(RecordReader &reader, std::size_t count)
 {
-    reader.begin += std::min(count, reader.end - reader.begin);
+    reader.begin += count;
 }

@@ -3,21 +3,18 @@
 #ifndef HEXFOLD_RECORD_READER_HPP
 #define HEXFOLD_RECORD_READER_HPP
 
-#include "record_line.hpp"
-
 #include <cstddef>
 
 // A piece ends after a line feed or at this many characters, whichever
-// comes first, as with a line buffer of kLineBufferSize.
-inline constexpr std::size_t kMaxPieceSize = kLineBufferSize - 1;
-// The block's last kBlockPadding bytes are never filled with data: the units'
-// vector loads may reach that far past it.
+// comes first, as one bounded line read of 255 characters would end it.
+inline constexpr std::size_t kMaxPieceSize = 255;
+// The block's last kBlockPadding bytes are never filled with data, since the
+// units' vector loads may reach that far past it.
 inline constexpr std::size_t kBlockPadding = 64;
 
-// The source's descriptor and a caller's block, which holds the characters
-// of [begin, end): an incomplete piece carried over, then what the last
-// read brought. Its size must exceed kMaxPieceSize + kBlockPadding. Only
-// its own functions move the cursor.
+// The source's descriptor and a caller's block of more than kMaxPieceSize +
+// kBlockPadding characters, holding [begin, end): an incomplete piece carried
+// over, then what the last read brought.
 struct RecordReader {
     int fd = -1;
     char *block = nullptr;
@@ -32,12 +29,10 @@ struct RecordPiece {
     std::size_t size = 0; // its line feed included; at most kMaxPieceSize
 };
 
-enum class RefillResult { kRead, kEnded, kFailed };
-
 // Carries the unread characters to the block's start and reads once behind
-// them. Takes what a single read gives, so that pieces from a slow pipe are
-// handled as soon as they are complete.
-RefillResult RefillRecordReader(RecordReader &reader);
+// them, taking what a single read gives so that a slow pipe's pieces are
+// handled as soon as they are complete; false when the read fails.
+bool RefillRecordReader(RecordReader &reader);
 
 // The next complete piece, or false when the block holds none: it must be
 // refilled, or the source has ended.
@@ -53,8 +48,7 @@ inline std::size_t UnreadRecordCount(const RecordReader &reader)
     return reader.end - reader.begin;
 }
 
-// Takes count characters, whole pieces that were handled in place; count
-// must not pass UnreadRecordCount.
+// Takes count characters, at most UnreadRecordCount, of whole pieces handled in place.
 void ConsumeRecordChars(RecordReader &reader, std::size_t count);
 
 #endif

@@ -267,8 +267,8 @@ std::uint64_t CodePointColumn(const Finding &finding)
                                           CountCodePoints(finding.piece, finding.at + 1));
 }
 
-SourceVerdict CheckSourceBlock(int source, std::span<char> block, std::uint64_t limit, VectorUnit unit,
-                               bool fifo, FindingSink sink)
+SourceVerdict CheckSource(int source, std::span<char> block, std::uint64_t limit, VectorUnit unit, bool fifo,
+                          FindingSink sink)
 {
     CheckState state;
     state.reader = {source, block.data(), block.size()};
@@ -283,19 +283,19 @@ SourceVerdict CheckSourceBlock(int source, std::span<char> block, std::uint64_t 
         if (state.reader.ended) {
             break;
         }
-        const RefillResult got = RefillRecordReader(state.reader);
-        if (got == RefillResult::kFailed && errno == EAGAIN) {
+        const bool read = RefillRecordReader(state.reader);
+        if (!read && errno == EAGAIN) {
             // Opened without waiting for a writer, which is there: wait for its lines.
             (void)fcntl(source, F_SETFL, fcntl(source, F_GETFL) & ~O_NONBLOCK);
             first_read = false;
             continue;
         }
-        if (got == RefillResult::kFailed) {
+        if (!read) {
             verdict.read = SourceRead::kFailed;
             verdict.error = errno;
             return verdict;
         }
-        if (got == RefillResult::kEnded && first_read && fifo) {
+        if (state.reader.ended && first_read && fifo) {
             verdict.read = SourceRead::kNoWriter;
             return verdict;
         }

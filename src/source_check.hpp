@@ -9,7 +9,6 @@
 #include "conversion.hpp"
 #include "vector_units.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -76,23 +75,13 @@ struct SourceVerdict {
 // The header of hexfold's image, whose 32 bits also bound its payload.
 inline constexpr std::uint64_t kHeaderBytes = 4;
 
-SourceVerdict CheckSourceBlock(int source, std::span<char> block, std::uint64_t limit, VectorUnit unit,
-                               bool fifo, FindingSink sink);
-
-// Reads source from its current position to its end, as hexfold reads it
-// with a payload limit of limit bytes, and hands each finding to sink in the
-// order of the source. A source opened with O_NONBLOCK is read blocking once
-// it has a writer; fifo says that it is a FIFO, whose first read of nothing
-// means that nobody writes to it. usable puts the block's end anywhere above
-// its minimum, for the tests.
-template <std::size_t kSize>
-SourceVerdict CheckSource(int source, std::span<char, kSize> block, std::uint64_t limit, VectorUnit unit,
-                          bool fifo, FindingSink sink, std::size_t usable = kSize)
-{
-    static_assert(kSize != std::dynamic_extent && kSize >= kSourceBlockMinimum,
-                  "source block below kSourceBlockMinimum: a whole piece and the padding must fit");
-    return CheckSourceBlock(source, block.first(std::clamp(usable, kSourceBlockMinimum, kSize)), limit, unit,
-                            fifo, sink);
-}
+// Reads source from its current position to its end through block, at
+// least kSourceBlockMinimum long, as hexfold reads it with a payload limit of
+// limit bytes, and hands each finding to sink in the order of the source. A
+// source opened with O_NONBLOCK is read blocking once it has a writer; fifo
+// says that it is a FIFO, whose first read of nothing means that nobody
+// writes to it (Cases/Cli.StatusReportAndMessage/FifoWithoutWriter).
+SourceVerdict CheckSource(int source, std::span<char> block, std::uint64_t limit, VectorUnit unit, bool fifo,
+                          FindingSink sink);
 
 #endif

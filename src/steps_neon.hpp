@@ -1,7 +1,5 @@
-// The vector steps for AArch64's AdvSIMD, which every such processor has.
-// Digit values come from a table built from ConvertHexDigitToNum, so that
-// nothing about digits is restated here; the tests hold every pair of
-// characters against that definition.
+// The steps for AArch64's AdvSIMD, which every such processor has, with
+// digit values from tables built from ConvertHexDigitToNum.
 #ifndef HEXFOLD_STEPS_NEON_HPP
 #define HEXFOLD_STEPS_NEON_HPP
 
@@ -16,11 +14,9 @@
 #include <arm_neon.h>
 #define HEXFOLD_HAVE_NEON 1
 
-// Digit values in two tables of one register each, built from
-// ConvertHexDigitToNum: of the 16 characters from '0', and of the 16 from
-// '`', which take in 'a' to 'f'. A lookup gives 0 for an index past its
-// table, and an index below the table's first character wraps around past
-// its end.
+// Digit values of the 16 characters from '0' and of the 16 from '`', 'a' to
+// 'f' among them, one register each, since a lookup gives 0 past its table,
+// where an index below the first character wraps too.
 template <char kFirst> constexpr std::array<std::uint8_t, 16> NeonDigitValues()
 {
     std::array<std::uint8_t, 16> values{};
@@ -31,8 +27,8 @@ template <char kFirst> constexpr std::array<std::uint8_t, 16> NeonDigitValues()
 }
 inline constexpr std::array<std::uint8_t, 16> kNeonDecimalValues = NeonDigitValues<'0'>();
 inline constexpr std::array<std::uint8_t, 16> kNeonLetterValues = NeonDigitValues<'`'>();
-// Setting bit 5 takes the 16 characters from '@' onto those from '`', and no
-// others; they must be worth the same.
+// Setting bit 5 takes the 16 characters from '@', and no others, onto those
+// from '`', which must be worth the same.
 static_assert(NeonDigitValues<'@'>() == kNeonLetterValues);
 
 inline uint8x16_t DigitValuesNeon(uint8x16_t chars)
@@ -44,9 +40,8 @@ inline uint8x16_t DigitValuesNeon(uint8x16_t chars)
     return vqtbx1q_u8(decimals, vld1q_u8(kNeonLetterValues.data()), letters);
 }
 
-// 16 pairs, 32 characters, into 16 bytes. The load parts each pair's first
-// character from its second; each byte is then the first's value shifted up
-// with the second's four bits inserted beneath.
+// 16 pairs, 32 characters, into 16 bytes: the load parts first characters
+// from second ones, and each byte is the first's value shifted over the second's.
 inline void DecodePairsNeon(const char *pairs, std::uint8_t *bytes)
 {
     const uint8x16x2_t chars = vld2q_u8(reinterpret_cast<const std::uint8_t *>(pairs));
@@ -56,10 +51,9 @@ inline void DecodePairsNeon(const char *pairs, std::uint8_t *bytes)
 // 0xFF at a line feed or a NUL, 0 elsewhere: lookups past the table give 0.
 inline constexpr std::array<std::uint8_t, 16> kNeonStopChars = {0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF};
 
-// One bit for each of the 64 characters from text: set for a line feed or a
-// NUL. There is no byte mask instruction; the load deals characters 4j to
-// 4j + 3 to byte j of four registers, shifts and inserts gather their four
-// marks into one nibble, and a narrowing shift packs two nibbles a byte.
+// One bit for each of the 64 characters from text, set for a line feed or a
+// NUL, without a byte mask instruction: the load deals characters 4j to
+// 4j + 3 to byte j of four registers, whose marks shifts then pack.
 inline std::uint64_t MarkStopsNeon(const char *text)
 {
     const uint8x16_t stop_chars = vld1q_u8(kNeonStopChars.data());

@@ -1,9 +1,6 @@
-// The plain unit's steps, for every processor: the same two steps as the
-// vector units'. Stops are marked eight characters to a 64-bit word, whose
-// bytes' sums stay within their own 8 bits, so no carry ever reaches a
-// neighbour and each character is judged on its own; pairs are decoded
-// through a table. The tests hold every character and every pair against
-// ConvertHexDigitToNum.
+// The word unit's steps, for every processor: stops marked eight characters
+// to a 64-bit word whose bytes' sums never carry into a neighbour, and pairs
+// decoded through a table built from ConvertHexDigitToNum.
 #ifndef HEXFOLD_STEPS_WORDS_HPP
 #define HEXFOLD_STEPS_WORDS_HPP
 
@@ -55,8 +52,8 @@ inline std::uint64_t MarkStopsWords(const char *text)
     return ~go_on;
 }
 
-// Every pair of characters' byte, indexed by the pair's two characters
-// exactly as they lie in memory; built from ConvertHexDigitToNum.
+// Every pair of characters' byte, indexed by the two characters exactly as
+// they lie in memory (defined in steps_words.cpp).
 inline constexpr std::size_t kPairValuesSize = std::size_t{256} * 256;
 extern const std::array<std::uint8_t, kPairValuesSize> kPairValues;
 
@@ -67,9 +64,9 @@ inline std::uint8_t PairValue(const char *pair)
     return kPairValues[index];
 }
 
-// 8 pairs, 16 characters, into 8 bytes. One load of the table per pair
-// takes fewer instructions than decoding the digits in words (about 4 a
-// character), and the table's lines that digits touch stay in the cache.
+// 8 pairs, 16 characters, into 8 bytes, one table load a pair: fewer
+// instructions than decoding digits in words, and the lines that digits
+// touch stay in the cache.
 inline void DecodePairsWords(const char *pairs, std::uint8_t *bytes)
 {
     for (std::size_t k = 0; k < 8; ++k) {

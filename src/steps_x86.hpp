@@ -1,10 +1,6 @@
-// The x86 units' steps (kVectorUnits names them): marking the line feeds
-// and NULs of 64 characters, and decoding pairs 16, 32 or 64 characters at a
-// time, with SSE2, which every x86-64 has, and with AVX2 and AVX-512, which
-// are compiled in through target attributes and run only where the processor
-// has them. SSE2's decode step also serves the general path's pairs. Each
-// restates only the ranges that ConvertHexDigitToNum accepts; the tests hold
-// every pair of characters against that definition.
+// The x86 units' steps, SSE2's for every x86-64 and AVX2's and AVX-512's
+// through target attributes, each restating only the ranges that
+// ConvertHexDigitToNum accepts (Units/VectorUnitTest.DecodePairsEveryPairAtEveryPlace).
 #ifndef HEXFOLD_STEPS_X86_HPP
 #define HEXFOLD_STEPS_X86_HPP
 
@@ -66,8 +62,8 @@ inline std::uint64_t MarkStopsSse2(const char *text)
 #define HEXFOLD_HAVE_AVX2 1
 #define HEXFOLD_AVX2 __attribute__((target("avx2")))
 
-// The AVX2 and AVX-512 steps run only where the processor has them:
-// scripts/coverage-report leaves each out of the count on one without it.
+// Run only where the processor has them, so that tests/coverage/coverage-report
+// leaves each out of the count on one without it.
 // HEXFOLD_AVX2_EXCL_START
 // As the SSE2 forms, 32 characters at a time.
 HEXFOLD_AVX2 inline __m256i DigitValuesAvx2(__m256i chars)
@@ -113,8 +109,7 @@ HEXFOLD_AVX2 inline std::uint64_t MarkStopsAvx2(const char *text)
 #define HEXFOLD_AVX512 __attribute__((target("avx512f,avx512bw")))
 
 // HEXFOLD_AVX512_EXCL_START
-// As the AVX2 forms, 64 characters at a time, with the compares' masks in
-// mask registers.
+// As the AVX2 forms, 64 characters at a time, the compares' masks in mask registers.
 HEXFOLD_AVX512 inline __m512i DigitValuesAvx512(__m512i chars)
 {
     const __m512i digit = _mm512_sub_epi8(chars, _mm512_set1_epi8('0'));

@@ -8,22 +8,22 @@
 
 namespace {
 
-// No O_TRUNC: the file may turn out to be the source. O_NONBLOCK: a FIFO
-// without a reader fails with ENXIO instead of blocking in the open for ever.
+// No O_TRUNC, since the file may turn out to be the source; O_NONBLOCK, so
+// that a FIFO without a reader fails with ENXIO rather than blocking the open.
 constexpr int kWriteFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC;
 // As for any new file; the umask takes its share.
 constexpr mode_t kCreateMode = 0666;
 
-// A path seen twice may name two files by then, so the open descriptor is what
-// counts. Only regular files: devices such as /dev/null may serve as both.
+// Compares the open files, since a path seen twice may name two files by
+// then; only regular files, since devices such as /dev/null may serve as both.
 bool IsSameRegularFile(const struct stat &one, const struct stat &other)
 {
     return S_ISREG(one.st_mode) && S_ISREG(other.st_mode) && one.st_dev == other.st_dev &&
            one.st_ino == other.st_ino;
 }
 
-// Sets *created only when this very call made the file, which is then the one
-// thing a failure afterwards may remove.
+// Sets *created only when this very call made the file, which is then the
+// one thing that a failure afterwards may remove.
 int OpenForWriting(const char *path, bool *created)
 {
     *created = false;
@@ -53,35 +53,48 @@ bool PrepareForWriting(int fd, const struct stat &info)
            (!S_ISREG(info.st_mode) || ftruncate(fd, 0) == 0);
 }
 
+// Removes the file that this run made, unless its path has come to name
+// another file since (Matrix/Inject.StatusMessageAndTarget/fcntl5_EIO_new0_swap1
+// and /fcntl5_EIO_new0_swap2).
+void RemoveCreated(const char *path, const struct stat &made)
+{
+    struct stat now {};
+    if (stat(path, &now) == 0 && (now.st_dev != made.st_dev || now.st_ino != made.st_ino)) {
+        return;
+    }
+    (void)unlink(path);
+}
+
 } // namespace
 
 TargetOpening OpenTarget(const struct stat &source_info, const char *target_path, int *target)
 {
     bool created = false;
     const int fd = OpenForWriting(target_path, &created);
-    // A failed open leaves -1, which fstat refuses as it would any other
-    // descriptor whose file is not known; close(-1) does nothing, and nothing
-    // was created. A file that cannot be told apart from the source is not
-    // written; one that is not known has no mode, so it is not a regular file.
+    if (fd < 0) {
+        return TargetOpening::kFailed;
+    }
     struct stat target_info {};
-    const bool known = fstat(fd, &target_info) == 0;
+    if (fstat(fd, &target_info) != 0) {
+        (void)close(fd);
+        // Without the file's identity the path is trusted, as it is anyway
+        // between RemoveCreated's comparison and its unlink.
+        if (created) {
+            (void)unlink(target_path);
+        }
+        return TargetOpening::kFailed;
+    }
     if (IsSameRegularFile(source_info, target_info)) {
         (void)close(fd);
         return TargetOpening::kIsSource;
     }
-    if (known && PrepareForWriting(fd, target_info)) {
-        *target = fd;
-        return TargetOpening::kOpened;
+    if (!PrepareForWriting(fd, target_info)) {
+        (void)close(fd);
+        if (created) {
+            RemoveCreated(target_path, target_info);
+        }
+        return TargetOpening::kFailed;
     }
-    (void)close(fd);
-    // Removed unless the path has come to name another file since. Without
-    // the file's identity the path is trusted, as it is anyway between the
-    // comparison and the unlink.
-    struct stat now {};
-    const bool replaced = known && stat(target_path, &now) == 0 &&
-                          (now.st_dev != target_info.st_dev || now.st_ino != target_info.st_ino);
-    if (created && !replaced) {
-        (void)unlink(target_path);
-    }
-    return TargetOpening::kFailed;
+    *target = fd;
+    return TargetOpening::kOpened;
 }

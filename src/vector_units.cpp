@@ -8,13 +8,11 @@
 #include <bit>
 #include <cstring>
 
-// The C library has asked the processor what it can do at start-up, and
-// applies GLIBC_TUNABLES masks to what it found; asking the processor again
-// costs a small run a noticeable share of its time under virtualisation,
-// where each question traps. gcc and clang builds both ask the C library, so
-// that they choose alike. (glibc 2.36's header spells bool as C's _Bool,
-// which clang++ does not know.)
+// The C library's answer from start-up, GLIBC_TUNABLES's masks applied, for
+// gcc and clang builds alike, since asking the processor again traps under
+// virtualisation at a cost that a small run notices.
 #if defined(HEXFOLD_HAVE_AVX2) && __has_include(<sys/platform/x86.h>)
+// glibc 2.36's header spells bool as C's _Bool, which clang++ does not know.
 #if defined(__clang__)
 #define _Bool bool // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 #include <sys/platform/x86.h>
@@ -31,15 +29,12 @@ namespace {
 
 // A mark step's characters, one bit each.
 constexpr std::size_t kMarkChars = 64;
-// A mark step that starts before the text's end reaches past it by less.
+// A mark step that starts before the text's end reaches past it by less than the padding.
 static_assert(kBlockPadding >= kMarkChars);
 
-// The same walk for every unit, which brings its own two steps.
-// The stops are found from the marks, not from the decoded characters, so
-// that finding the next piece never waits for a load of this one: pieces
-// overlap in the processor.
-// (The steps come one by one: gcc 12 takes no function pointer inside a
-// class-type template argument.)
+// The same walk for every unit, stops found from the marks rather than from
+// decoded characters so that pieces overlap in the processor; the steps come
+// one by one, as gcc 12 takes no function pointer in a class-type template argument.
 template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const char *, std::uint8_t *),
           std::size_t kChars>
 [[gnu::always_inline]] inline PlainRun WalkPlainPieces(const char *text, std::size_t available,
@@ -53,10 +48,8 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
     }
     // A piece starting before this has all its 255 characters at hand.
     const std::size_t last_start = available - kMaxPieceSize - 1;
-    // The marks of the 64 characters from word on, less the stops already
-    // taken: pieces are taken in order, so the lowest mark left is the stop
-    // of the piece at start. Taking it clears one bit, which is all that one
-    // piece waits for from the one before.
+    // The marks of the 64 characters from word on less the stops taken, so
+    // that the lowest bit left is the stop of the piece at start.
     std::size_t word = 0;
     std::uint64_t stops = kMarkStops(text);
     std::size_t start = 0;
@@ -107,8 +100,8 @@ PlainRun WalkSse2(const char *text, std::size_t available, std::uint8_t *bytes, 
 constexpr UnitSteps kAvx2Steps{MarkStopsAvx2, DecodePairsAvx2, 32, MarkNonDigitsAvx2};
 constexpr UnitSteps kAvx512Steps{MarkStopsAvx512, DecodePairsAvx512, 64, MarkNonDigitsAvx512};
 
-// Run only where the processor has the unit: scripts/coverage-report leaves
-// each out of the count on a processor without it.
+// Run only where the processor has the unit, so that
+// tests/coverage/coverage-report leaves each out of the count on one without it.
 // HEXFOLD_AVX2_EXCL_START
 HEXFOLD_AVX2 PlainRun WalkAvx2(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
@@ -157,7 +150,7 @@ bool ProcessorHas(ProcessorNeed need)
     return need == ProcessorNeed::kNothing;
 }
 
-// A row for a unit that this build leaves out: named all the same, so that
+// A row for a unit that this build leaves out, named all the same so that
 // asking for it falls back and the tests show it as skipped.
 constexpr VectorUnitInfo NotBuilt(VectorUnit unit, const char *name, ProcessorNeed needs)
 {

@@ -1,6 +1,5 @@
-// The common piece, a colon and digits up to a line feed: found from a bit
-// mask of the block's line feeds and decoded a vector at a time, many pieces
-// to a call. Which vector unit does it is chosen from one table, kVectorUnits.
+// The walk over plain pieces, many to a call, with the steps of the unit
+// that one table, kVectorUnits, names.
 #ifndef HEXFOLD_VECTOR_UNITS_HPP
 #define HEXFOLD_VECTOR_UNITS_HPP
 
@@ -10,8 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Names a row of kVectorUnits, whose order these follow; the table's order,
-// not this one, says which unit is preferred.
+// Names a row of kVectorUnits, in the table's order.
 enum class VectorUnit {
     kWords, // no vector unit: eight characters to a 64-bit word ("none")
     kSse2,
@@ -33,7 +31,7 @@ enum class ProcessorNeed {
 };
 
 // A unit's steps: marking the line feeds and NULs of 64 characters, one
-// bit each, and decoding chars characters (chars / 2 pairs) into bytes; for
+// bit each, and decoding exactly chars characters into chars / 2 bytes; for
 // hexfold-check, marking the 64 characters that are not hexadecimal digits.
 struct UnitSteps {
     std::uint64_t (*mark_stops)(const char *text) = nullptr;
@@ -56,32 +54,27 @@ struct VectorUnitInfo {
 
 inline constexpr std::size_t kVectorUnitCount = 5;
 
-// Every unit this program knows, built or not, from the least preferred to
-// the most: detection, dispatch, HEXFOLD_VECTOR_UNIT and the tests all read it.
+// Every unit this program knows, built or not, from the least preferred to the most.
 extern const std::array<VectorUnitInfo, kVectorUnitCount> kVectorUnits;
 
-// Built into this program, and what it needs present and enabled on this
-// machine (as the C library sees it, so that GLIBC_TUNABLES masks apply).
+// Built into this program, and with what it needs enabled on this machine as
+// the C library sees it, GLIBC_TUNABLES's masks included
+// (Cases/Run.StatusMessageAndFiles/UnitAvx512WithoutBw).
 bool VectorUnitUsable(VectorUnit unit);
 
 // The most preferred usable unit.
 VectorUnit BestVectorUnit();
 
-// The unit named by requested when it is usable; the best usable unit when
-// it is not, or when requested is null or names no unit.
+// The unit that requested names when it is usable, the best usable one otherwise.
 VectorUnit ChooseVectorUnit(const char *requested);
 
-// Up to this many bytes past a run's own may be written.
+// A run may write up to this many bytes past its own.
 inline constexpr std::size_t kPlainRunSpill = 32;
 
-// Takes the plain pieces at the start of text, one after another, as long
-// as more than a whole piece's worth of characters (kMaxPieceSize) is left,
-// and as long as no more than room bytes have been written when the next
-// piece starts. A plain piece begins with ':', holds no NUL and ends with a
-// line feed within its 255 characters; the first piece that is not simple
-// is left for the general path. The text must be readable kBlockPadding
-// characters past available. unit must be one that VectorUnitUsable accepts,
-// as ChooseVectorUnit's always is.
+// Takes the plain pieces at the start of text while more than kMaxPieceSize
+// characters are left and no more than room bytes are written, and leaves the
+// first other piece to the general path; text is readable kBlockPadding
+// characters past available, and unit one that VectorUnitUsable accepts.
 PlainRun DecodePlainPieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
                            std::size_t room);
 

@@ -68,7 +68,7 @@ Checked CheckText(const std::string &source, std::uint64_t limit = kLimit, Repor
     const int fd = SourceFd(source);
     Checked checked;
     checked.verdict =
-        CheckSource(fd, std::span(source_block), limit, unit, false, FindingSinkOf(report), block);
+        CheckSource(fd, std::span(source_block.data(), block), limit, unit, false, FindingSinkOf(report));
     close(fd);
     EndFile(report, checked.verdict);
     EXPECT_TRUE(EndReport(report, 0));

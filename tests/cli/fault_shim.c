@@ -96,33 +96,8 @@ static void Swap(void)
     }
 }
 
-/* Counts the call; 1: fail it with errno set, 2: make it short, 3: make it
- * move nothing, 0: let it be. */
-static int Inject(enum Call call)
-{
-    if (!counting) {
-        return 0;
-    }
-    /* Handlers registered while main runs are run as it returns, before the
-     * destructors in which the runtime does its own work. */
-    if (!registered) {
-        registered = 1;
-        (void)atexit(Report);
-    }
-    if (++counts[call] != fault_at || (int)call != fault_call) {
-        return 0;
-    }
-    fired = 1;
-    Swap();
-    if (fault_errno == 0) {
-        return 2;
-    }
-    if (fault_errno == -1) {
-        return 3;
-    }
-    errno = fault_errno;
-    return 1;
-}
+/* What a wrapper does with its call once Inject has counted it. */
+enum Injected { kPass, kFail, kShort, kNothing };
 
 static void *Next(const char *name)
 {
@@ -139,176 +114,123 @@ static void *Next(const char *name)
 /* Writes must block until they are done, whatever the target is. */
 static void CheckBlocking(int fd)
 {
-    if (!counting) {
-        return;
-    }
     const int flags = NEXT(int (*)(int, int, ...), "fcntl")(fd, F_GETFL);
     if (flags != -1 && (flags & O_NONBLOCK) != 0) {
         ++nonblocking_writes;
     }
 }
 
-static size_t Shortened(size_t count)
+/* Counts the call on fd and says what becomes of it, with errno set for kFail. */
+static enum Injected Inject(enum Call call, int fd)
 {
-    return count > 1 ? count / 2 : count;
-}
-
-static int OpenAs(const char *name, int dir, const char *path, int flags, mode_t mode)
-{
-    if (Inject(kOpen) == 1) {
-        return -1;
+    if (!counting) {
+        return kPass;
     }
-    if (dir == -1) {
-        return NEXT(int (*)(const char *, int, ...), name)(path, flags, mode);
+    /* Handlers registered while main runs are run as it returns, before the
+     * destructors in which the runtime does its own work. */
+    if (!registered) {
+        registered = 1;
+        (void)atexit(Report);
     }
-    return NEXT(int (*)(int, const char *, int, ...), name)(dir, path, flags, mode);
-}
-
-#define MODE_ARG(flags, mode)                                                                                \
-    do {                                                                                                     \
-        if (((flags) & (O_CREAT | O_TMPFILE)) != 0) {                                                        \
-            va_list args;                                                                                    \
-            va_start(args, flags);                                                                           \
-            (mode) = (mode_t)va_arg(args, int);                                                              \
-            va_end(args);                                                                                    \
-        }                                                                                                    \
-    } while (0)
-
-int open(const char *path, int flags, ...)
-{
-    mode_t mode = 0;
-    MODE_ARG(flags, mode);
-    return OpenAs("open", -1, path, flags, mode);
-}
-
-int open64(const char *path, int flags, ...)
-{
-    mode_t mode = 0;
-    MODE_ARG(flags, mode);
-    return OpenAs("open64", -1, path, flags, mode);
-}
-
-int openat(int dir, const char *path, int flags, ...)
-{
-    mode_t mode = 0;
-    MODE_ARG(flags, mode);
-    return OpenAs("openat", dir, path, flags, mode);
-}
-
-int openat64(int dir, const char *path, int flags, ...)
-{
-    mode_t mode = 0;
-    MODE_ARG(flags, mode);
-    return OpenAs("openat64", dir, path, flags, mode);
-}
-
-int fstat(int fd, struct stat *info)
-{
-    return Inject(kFstat) == 1 ? -1 : NEXT(int (*)(int, struct stat *), "fstat")(fd, info);
-}
-
-int fstat64(int fd, struct stat64 *info)
-{
-    return Inject(kFstat) == 1 ? -1 : NEXT(int (*)(int, struct stat64 *), "fstat64")(fd, info);
-}
-
-/* hexfold's commands take an int or nothing. */
-#define FCNTL(name)                                                                                          \
-    int name(int fd, int command, ...)                                                                       \
-    {                                                                                                        \
-        va_list args;                                                                                        \
-        va_start(args, command);                                                                             \
-        void *arg = va_arg(args, void *);                                                                    \
-        va_end(args);                                                                                        \
-        return Inject(kFcntl) == 1 ? -1 : NEXT(int (*)(int, int, ...), #name)(fd, command, arg);             \
-    }
-FCNTL(fcntl)
-FCNTL(fcntl64)
-
-int ftruncate(int fd, off_t size)
-{
-    return Inject(kFtruncate) == 1 ? -1 : NEXT(int (*)(int, off_t), "ftruncate")(fd, size);
-}
-
-int ftruncate64(int fd, off64_t size)
-{
-    return Inject(kFtruncate) == 1 ? -1 : NEXT(int (*)(int, off64_t), "ftruncate64")(fd, size);
-}
-
-off_t lseek(int fd, off_t offset, int whence)
-{
-    return Inject(kLseek) == 1 ? -1 : NEXT(off_t(*)(int, off_t, int), "lseek")(fd, offset, whence);
-}
-
-off64_t lseek64(int fd, off64_t offset, int whence)
-{
-    return Inject(kLseek) == 1 ? -1 : NEXT(off64_t(*)(int, off64_t, int), "lseek64")(fd, offset, whence);
-}
-
-ssize_t read(int fd, void *buffer, size_t count)
-{
-    const int injected = Inject(kRead);
+    ++counts[call];
     const char *text = getenv("HEXFOLD_FAULT_STDERR");
-    if (counts[kRead] == 1 && text != NULL) {
+    if (call == kRead && counts[kRead] == 1 && text != NULL) {
         (void)NEXT(ssize_t(*)(int, const void *, size_t), "write")(2, text, strlen(text));
     }
-    if (injected == 1) {
-        return -1;
+    if (call == kWrite || call == kPwrite) {
+        CheckBlocking(fd);
     }
-    if (injected == 3) {
-        return 0;
+    if (counts[call] != fault_at || (int)call != fault_call) {
+        return kPass;
     }
-    return NEXT(ssize_t(*)(int, void *, size_t), "read")(fd, buffer,
-                                                         injected == 2 ? Shortened(count) : count);
+    fired = 1;
+    Swap();
+    if (fault_errno == 0) {
+        return kShort;
+    }
+    if (fault_errno == -1) {
+        return kNothing;
+    }
+    errno = fault_errno;
+    return kFail;
 }
 
-ssize_t write(int fd, const void *bytes, size_t count)
+/* The byte count that a transfer passes on: half of it when cut short,
+ * none when it is to move nothing. */
+static size_t Moved(enum Injected injected, size_t count)
 {
-    const int injected = Inject(kWrite);
-    CheckBlocking(fd);
-    if (injected == 1) {
-        return -1;
+    if (injected == kShort && count > 1) {
+        return count / 2;
     }
-    if (injected == 3) {
-        return 0;
-    }
-    return NEXT(ssize_t(*)(int, const void *, size_t), "write")(fd, bytes,
-                                                                injected == 2 ? Shortened(count) : count);
+    return injected == kNothing ? 0 : count;
 }
 
-ssize_t pwrite(int fd, const void *bytes, size_t count, off_t offset)
-{
-    const int injected = Inject(kPwrite);
-    CheckBlocking(fd);
-    if (injected == 1) {
-        return -1;
+/* Every wrapper but close's: NAME(PARAMS) counts as CALL on FD, runs
+ * PROLOGUE, then fails with -1 or passes ARGS to the next NAME, of type
+ * TYPE, in which a transfer's count is written Moved(injected, count). */
+#define WRAP(result, name, params, call, fd, prologue, type, args)                                           \
+    result name params                                                                                       \
+    {                                                                                                        \
+        prologue;                                                                                            \
+        const enum Injected injected = Inject(call, fd);                                                     \
+        (void)injected;                                                                                      \
+        if (injected == kFail) {                                                                             \
+            return -1;                                                                                       \
+        }                                                                                                    \
+        return NEXT(type, #name) args;                                                                       \
     }
-    if (injected == 3) {
-        return 0;
-    }
-    return NEXT(ssize_t(*)(int, const void *, size_t, off_t),
-                "pwrite")(fd, bytes, injected == 2 ? Shortened(count) : count, offset);
-}
 
-ssize_t pwrite64(int fd, const void *bytes, size_t count, off64_t offset)
-{
-    const int injected = Inject(kPwrite);
-    CheckBlocking(fd);
-    if (injected == 1) {
-        return -1;
+/* The mode, which open and openat take only when they may create the file. */
+#define MODE(flags)                                                                                          \
+    mode_t mode = 0;                                                                                         \
+    if (((flags) & (O_CREAT | O_TMPFILE)) != 0) {                                                            \
+        va_list rest;                                                                                        \
+        va_start(rest, flags);                                                                               \
+        mode = (mode_t)va_arg(rest, int);                                                                    \
+        va_end(rest);                                                                                        \
     }
-    if (injected == 3) {
-        return 0;
-    }
-    return NEXT(ssize_t(*)(int, const void *, size_t, off64_t),
-                "pwrite64")(fd, bytes, injected == 2 ? Shortened(count) : count, offset);
-}
+
+/* hexfold's fcntl commands take an int or nothing. */
+#define FCNTL_ARG                                                                                            \
+    va_list rest;                                                                                            \
+    va_start(rest, command);                                                                                 \
+    void *arg = va_arg(rest, void *);                                                                        \
+    va_end(rest)
+
+typedef int (*OpenCall)(const char *, int, ...);
+typedef int (*OpenAtCall)(int, const char *, int, ...);
+typedef int (*FcntlCall)(int, int, ...);
+
+WRAP(int, open, (const char *path, int flags, ...), kOpen, -1, MODE(flags), OpenCall, (path, flags, mode))
+WRAP(int, open64, (const char *path, int flags, ...), kOpen, -1, MODE(flags), OpenCall, (path, flags, mode))
+WRAP(int, openat, (int dir, const char *path, int flags, ...), kOpen, -1, MODE(flags), OpenAtCall,
+     (dir, path, flags, mode))
+WRAP(int, openat64, (int dir, const char *path, int flags, ...), kOpen, -1, MODE(flags), OpenAtCall,
+     (dir, path, flags, mode))
+WRAP(int, fstat, (int fd, struct stat *info), kFstat, fd, , int (*)(int, struct stat *), (fd, info))
+WRAP(int, fstat64, (int fd, struct stat64 *info), kFstat, fd, , int (*)(int, struct stat64 *), (fd, info))
+WRAP(int, fcntl, (int fd, int command, ...), kFcntl, fd, FCNTL_ARG, FcntlCall, (fd, command, arg))
+WRAP(int, fcntl64, (int fd, int command, ...), kFcntl, fd, FCNTL_ARG, FcntlCall, (fd, command, arg))
+WRAP(int, ftruncate, (int fd, off_t size), kFtruncate, fd, , int (*)(int, off_t), (fd, size))
+WRAP(int, ftruncate64, (int fd, off64_t size), kFtruncate, fd, , int (*)(int, off64_t), (fd, size))
+WRAP(off_t, lseek, (int fd, off_t offset, int whence), kLseek, fd, , off_t (*)(int, off_t, int),
+     (fd, offset, whence))
+WRAP(off64_t, lseek64, (int fd, off64_t offset, int whence), kLseek, fd, , off64_t (*)(int, off64_t, int),
+     (fd, offset, whence))
+WRAP(ssize_t, read, (int fd, void *buffer, size_t count), kRead, fd, , ssize_t (*)(int, void *, size_t),
+     (fd, buffer, Moved(injected, count)))
+WRAP(ssize_t, write, (int fd, const void *bytes, size_t count), kWrite, fd, ,
+     ssize_t (*)(int, const void *, size_t), (fd, bytes, Moved(injected, count)))
+WRAP(ssize_t, pwrite, (int fd, const void *bytes, size_t count, off_t offset), kPwrite, fd, ,
+     ssize_t (*)(int, const void *, size_t, off_t), (fd, bytes, Moved(injected, count), offset))
+WRAP(ssize_t, pwrite64, (int fd, const void *bytes, size_t count, off64_t offset), kPwrite, fd, ,
+     ssize_t (*)(int, const void *, size_t, off64_t), (fd, bytes, Moved(injected, count), offset))
 
 int close(int fd)
 {
-    const int injected = Inject(kClose);
+    const enum Injected injected = Inject(kClose, fd);
     const int closed = NEXT(int (*)(int), "close")(fd);
-    if (injected == 1) {
+    if (injected == kFail) {
         errno = fault_errno;
         return -1;
     }

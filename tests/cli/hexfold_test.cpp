@@ -1,6 +1,7 @@
 // End-to-end: runs the built hexfold on real files, links, devices and pipes
 // and checks its status, its standard output byte for byte, an empty standard
 // error, and what it leaves behind.
+#include "record_lines.hpp"
 #include "reference_conversion.hpp"
 #include "target_file.hpp"
 
@@ -43,6 +44,23 @@ const std::string kBadLine = "Error : Bad target file '%s' - line doesn't start 
 const std::string kSourceRead = "Error : can't read Zintar source file '%s' .\n";
 const std::string kTargetWrite = "Error : can't write Zintar target file '%s' .\n";
 const std::string kTooLarge = "Error : Zintar target file '%s' is too large .\n";
+
+// A message as hexfold prints it for path, which stands for its "%s".
+std::string Line(std::string message, const std::string &path)
+{
+    if (const std::size_t at = message.find("%s"); at != std::string::npos) {
+        message.replace(at, 2, path);
+    }
+    return message;
+}
+
+// The argument that a message names: the target for the target's own.
+std::size_t NamedArgument(const std::string &message)
+{
+    return message == kTargetOpen || message == kSameFile || message == kTargetWrite || message == kTooLarge
+               ? 1
+               : 0;
+}
 
 std::string Header(std::uint32_t total)
 {
@@ -297,14 +315,13 @@ std::string ExpectedTarget(const std::string &source)
 
 struct RunCase {
     const char *name;
+    int status;
     std::vector<std::string> args;
     std::string source;
-    int status;
-    std::string message = ""; // "%s" stands for args[named]
-    std::size_t named = 0;
+    std::string message = "";                         // printed for the argument that NamedArgument says
     std::optional<std::string> target = std::nullopt; // args[1] afterwards; nullopt: not checked
-    Prep prep = Prep::kNone;
     Streams streams = {};
+    Prep prep = Prep::kNone;
 };
 
 void PrintTo(const RunCase &c, std::ostream *os)
@@ -313,6 +330,12 @@ void PrintTo(const RunCase &c, std::ostream *os)
 }
 
 const std::vector<std::string> kFiles = {"@/a.hex", "@/a.bin"};
+
+// The arguments for @/a.hex into target.
+std::vector<std::string> To(const std::string &target)
+{
+    return {"@/a.hex", target};
+}
 
 std::vector<RunCase> RunCases()
 {
@@ -325,8 +348,16 @@ std::vector<RunCase> RunCases()
     for (int i = 0; i < 300; ++i) {
         many_lines += RecordLine(21, &many_bytes) + "\n";
     }
+    const std::string longest = line254.substr(0, 254) + "\n";
     const std::string good = ":0A1B\n:C2\n";
+    const std::string good_image = Header(3) + "\x0A\x1B\xC2";
+    const std::string piped_image = Header(9) + "\x0A\x1B\xC2\x0A\x1B\xC2\x0A\x1B\xC2";
     const std::string bad = ":0A\nbad\n";
+    const std::string bad_target = Header(0) + "\x0A";
+    const std::optional<std::string> unchecked;
+    const std::vector<std::string> to_full = To("/dev/full");
+    const std::vector<std::string> from_pipe = {"/dev/fd/3", "@/a.bin"};
+    const Streams no_stdin{.close_stdin = true};
     const Streams no_stdout{.close_stdout = true};
     const Streams no_stdin_stdout{.close_stdin = true, .close_stdout = true};
     const Streams none_open{.close_stdin = true, .close_stdout = true, .close_stderr = true};
@@ -334,6 +365,10 @@ std::vector<RunCase> RunCases()
     const std::vector<std::string> library_message = {std::string("LD_PRELOAD=") +
                                                           (kFaultShim != nullptr ? kFaultShim : ""),
                                                       "HEXFOLD_FAULT_STDERR=*** a library's message ***\n"};
+    const Streams library_no_stdout_stderr{
+        .close_stdout = true, .close_stderr = true, .env = library_message};
+    const Streams library_none_open{
+        .close_stdin = true, .close_stdout = true, .close_stderr = true, .env = library_message};
     // A source path this long makes the failure line longer than the 4 KiB
     // buffer of a stream on a file, so that it is written at once, not at exit.
     std::string long_source = "@/a.hex";
@@ -341,339 +376,107 @@ std::vector<RunCase> RunCases()
     while (dir_length + long_source.size() < 4080) {
         long_source.insert(1, "/.");
     }
+    const std::vector<std::string> long_files = {long_source, "@/a.bin"};
+    const Streams small_files{.file_size_limit = 4096};
+    const std::string slow = many_lines + line254;
+    const std::string slow_image = ExpectedTarget(slow);
+    const std::string line100 = RecordLine(100) + "\n";
+    const std::vector<std::string> pipe_to_full = {"/dev/fd/3", "/dev/full"};
+    const std::string limited_target = Header(0) + many_bytes.substr(0, 4092);
+    const std::string split_at_edge = RecordLines(kBlockEdge - 100) + line254 + ":0A1B\n";
+    const std::string nul_at_edge =
+        RecordLines(kBlockEdge - 10) + ":0A1B2C3D" + std::string(1, '\0') + "4E\n:5F\n";
+    const std::string bad_at_edge = RecordLines(kBlockEdge) + "bad\n";
 
     std::vector<RunCase> cases = {
         // Conversions.
-        {.name = "EmptySource", .args = kFiles, .source = "", .status = 0, .target = Header(0)},
-        {.name = "ColonOnlyLines", .args = kFiles, .source = ":\n:\n:", .status = 0, .target = Header(0)},
-        {.name = "TwoLines",
-         .args = kFiles,
-         .source = ":0A1B\n:A0B1C2\n",
-         .status = 0,
-         .target = Header(5) + "\x0A\x1B\xA0\xB1\xC2"},
-        {.name = "LastLineWithoutLineFeed",
-         .args = kFiles,
-         .source = ":0A1B\n:A0B1C",
-         .status = 0,
-         .target = Header(4) + "\x0A\x1B\xA0\xB1"},
-        {.name = "CarriageReturnsCount",
-         .args = kFiles,
-         .source = ":0A\r\n:1B\r\n",
-         .status = 0,
-         .target = Header(4) + std::string("\x0A\0\x1B\0", 4)},
-        {.name = "NulEndsTheLine",
-         .args = kFiles,
-         .source = std::string(":0A\0:1B\n:2C\n", 11),
-         .status = 0,
-         .target = Header(2) + "\x0A\x2C"},
-        {.name = "LongestLineWithLineFeed",
-         .args = kFiles,
-         .source = line254.substr(0, 254) + "\n",
-         .status = 0,
-         .target = Header(127) + bytes126_and_nibble},
-        {.name = "LongestLineAtEndOfFile",
-         .args = kFiles,
-         .source = line254,
-         .status = 0,
-         .target = Header(127) + bytes127},
-        {.name = "ManyLines",
-         .args = kFiles,
-         .source = many_lines,
-         .status = 0,
-         .target = Header(300 * 21) + many_bytes},
-        {.name = "DevNullAsBoth", .args = {"/dev/null", "/dev/null"}, .source = "", .status = 0},
-        {.name = "SourceIsPipe",
-         .args = {"/dev/fd/3", "@/a.bin"},
-         .source = good,
-         .status = 0,
-         .target = Header(9) + "\x0A\x1B\xC2\x0A\x1B\xC2\x0A\x1B\xC2",
-         .prep = Prep::kPipeSource},
-        {.name = "GoodRunWithStdoutClosed",
-         .args = kFiles,
-         .source = good,
-         .status = 0,
-         .target = Header(3) + "\x0A\x1B\xC2",
-         .streams = no_stdout},
+        {"EmptySource", 0, kFiles, "", "", Header(0)},
+        {"ColonOnlyLines", 0, kFiles, ":\n:\n:", "", Header(0)},
+        {"TwoLines", 0, kFiles, ":0A1B\n:A0B1C2\n", "", Header(5) + "\x0A\x1B\xA0\xB1\xC2"},
+        {"LastLineWithoutLineFeed", 0, kFiles, ":0A1B\n:A0B1C", "", Header(4) + "\x0A\x1B\xA0\xB1"},
+        {"CarriageReturnsCount", 0, kFiles, ":0A\r\n:1B\r\n", "", Header(4) + std::string("\x0A\0\x1B\0", 4)},
+        {"NulEndsTheLine", 0, kFiles, std::string(":0A\0:1B\n:2C\n", 11), "", Header(2) + "\x0A\x2C"},
+        {"LongestLineWithLineFeed", 0, kFiles, longest, "", Header(127) + bytes126_and_nibble},
+        {"LongestLineAtEndOfFile", 0, kFiles, line254, "", Header(127) + bytes127},
+        {"ManyLines", 0, kFiles, many_lines, "", Header(300 * 21) + many_bytes},
+        {"DevNullAsBoth", 0, {"/dev/null", "/dev/null"}, ""},
+        {"SourceIsPipe", 0, from_pipe, good, "", piped_image, {}, Prep::kPipeSource},
+        {"GoodRunWithStdoutClosed", 0, kFiles, good, "", good_image, no_stdout},
 
         // Status 1: nothing is opened.
-        {.name = "NoArguments", .args = {}, .source = good, .status = 1, .message = kUsage},
-        {.name = "OneArgument", .args = {"@/a.hex"}, .source = good, .status = 1, .message = kUsage},
-        {.name = "ThreeArguments",
-         .args = {"@/a.hex", "@/a.bin", "@/c.bin"},
-         .source = good,
-         .status = 1,
-         .message = kUsage},
-        {.name = "UsageWithStdoutClosed",
-         .args = {"@/a.hex"},
-         .source = good,
-         .status = 1,
-         .message = kUsage,
-         .streams = no_stdout},
+        {"NoArguments", 1, {}, good, kUsage},
+        {"OneArgument", 1, {"@/a.hex"}, good, kUsage},
+        {"ThreeArguments", 1, {"@/a.hex", "@/a.bin", "@/c.bin"}, good, kUsage},
+        {"UsageWithStdoutClosed", 1, {"@/a.hex"}, good, kUsage, unchecked, no_stdout},
 
         // Status 2: the target is neither created nor changed.
-        {.name = "SourceMissing",
-         .args = {"@/none.hex", "@/new.bin"},
-         .source = good,
-         .status = 2,
-         .message = kSourceOpen},
-        {.name = "SourceIsDirectory",
-         .args = {"@", "@/new.bin"},
-         .source = good,
-         .status = 2,
-         .message = kSourceOpen},
+        {"SourceMissing", 2, {"@/none.hex", "@/new.bin"}, good, kSourceOpen},
+        {"SourceIsDirectory", 2, {"@", "@/new.bin"}, good, kSourceOpen},
         // The closed descriptor must not read as an empty source, nor be created as a target.
-        {.name = "SourceIsClosedStdin",
-         .args = {"/dev/stdin", "@/new.bin"},
-         .source = good,
-         .status = 2,
-         .message = kSourceOpen,
-         .streams = {.close_stdin = true}},
-        {.name = "SourceIsClosedFd0",
-         .args = {"/dev/fd/0", "@/new.bin"},
-         .source = good,
-         .status = 2,
-         .message = kSourceOpen,
-         .streams = no_stdin_stdout},
-        {.name = "PathPrintedVerbatim",
-         .args = {"@/100%s %n %% fw.hex", "@/new.bin"},
-         .source = good,
-         .status = 2,
-         .message = kSourceOpen},
+        {"SourceIsClosedStdin", 2, {"/dev/stdin", "@/new.bin"}, good, kSourceOpen, unchecked, no_stdin},
+        {"SourceIsClosedFd0", 2, {"/dev/fd/0", "@/new.bin"}, good, kSourceOpen, unchecked, no_stdin_stdout},
+        {"PathPrintedVerbatim", 2, {"@/100%s %n %% fw.hex", "@/new.bin"}, good, kSourceOpen},
 
         // Status 3: the source is opened, closed again and left as it was.
-        {.name = "TargetDirectoryMissing",
-         .args = {"@/a.hex", "@/missing/a.bin"},
-         .source = good,
-         .status = 3,
-         .message = kTargetOpen,
-         .named = 1},
-        {.name = "TargetIsDirectory",
-         .args = {"@/a.hex", "@"},
-         .source = good,
-         .status = 3,
-         .message = kTargetOpen,
-         .named = 1},
-        {.name = "TargetIsSourceSamePath",
-         .args = {"@/a.hex", "@/a.hex"},
-         .source = good,
-         .status = 3,
-         .message = kSameFile,
-         .named = 1},
-        {.name = "TargetIsSourceOtherSpelling",
-         .args = {"@/a.hex", "@/./a.hex"},
-         .source = good,
-         .status = 3,
-         .message = kSameFile,
-         .named = 1},
-        {.name = "TargetIsSymlinkToSource",
-         .args = {"@/a.hex", "@/link.hex"},
-         .source = good,
-         .status = 3,
-         .message = kSameFile,
-         .named = 1,
-         .prep = Prep::kSymlink},
-        {.name = "TargetIsHardLinkToSource",
-         .args = {"@/a.hex", "@/hard.hex"},
-         .source = good,
-         .status = 3,
-         .message = kSameFile,
-         .named = 1,
-         .prep = Prep::kHardLink},
-        {.name = "TargetIsClosedStdout",
-         .args = {"@/a.hex", "/dev/stdout"},
-         .source = good,
-         .status = 3,
-         .message = kTargetOpen,
-         .named = 1,
-         .streams = no_stdout},
+        {"TargetDirectoryMissing", 3, To("@/missing/a.bin"), good, kTargetOpen},
+        {"TargetIsDirectory", 3, To("@"), good, kTargetOpen},
+        {"TargetIsSourceSamePath", 3, To("@/a.hex"), good, kSameFile},
+        {"TargetIsSourceOtherSpelling", 3, To("@/./a.hex"), good, kSameFile},
+        {"TargetIsSymlinkToSource", 3, To("@/link.hex"), good, kSameFile, unchecked, {}, Prep::kSymlink},
+        {"TargetIsHardLinkToSource", 3, To("@/hard.hex"), good, kSameFile, unchecked, {}, Prep::kHardLink},
+        {"TargetIsClosedStdout", 3, To("/dev/stdout"), good, kTargetOpen, unchecked, no_stdout},
         // Without O_NONBLOCK the open would wait for a reader for ever.
-        {.name = "TargetIsPipeWithoutReader",
-         .args = {"@/a.hex", "@/fifo"},
-         .source = good,
-         .status = 3,
-         .message = kTargetOpen,
-         .named = 1,
-         .prep = Prep::kLonelyFifo},
+        {"TargetIsPipeWithoutReader", 3, To("@/fifo"), good, kTargetOpen, unchecked, {}, Prep::kLonelyFifo},
 
         // Status 4: the payload so far stays, without a header.
-        {.name = "OverlongLineSplits",
-         .args = kFiles,
-         .source = line254 + "\n",
-         .status = 4,
-         .message = kBadLine,
-         .target = Header(0) + bytes127},
-        {.name = "EmptyLineAtEnd",
-         .args = kFiles,
-         .source = ":0A1B\n\n",
-         .status = 4,
-         .message = kBadLine,
-         .target = Header(0) + "\x0A\x1B"},
-        {.name = "FirstLineLeadingSpace",
-         .args = kFiles,
-         .source = " :0A1B\n",
-         .status = 4,
-         .message = kBadLine,
-         .target = ""},
-        {.name = "FirstLineComment",
-         .args = kFiles,
-         .source = "# boot block\n:0A1B\n",
-         .status = 4,
-         .message = kBadLine,
-         .target = ""},
-        {.name = "FirstLineBlank",
-         .args = kFiles,
-         .source = "\n:0A1B\n",
-         .status = 4,
-         .message = kBadLine,
-         .target = ""},
-        {.name = "BadLineAfterGoodOnes",
-         .args = kFiles,
-         .source = ":0A1B\n:C2\nC3\n:D4\n",
-         .status = 4,
-         .message = kBadLine,
-         .target = Header(0) + "\x0A\x1B\xC2"},
-        {.name = "BadLineWithStdoutClosed",
-         .args = kFiles,
-         .source = bad,
-         .status = 4,
-         .message = kBadLine,
-         .target = Header(0) + "\x0A",
-         .streams = no_stdout},
+        {"OverlongLineSplits", 4, kFiles, line254 + "\n", kBadLine, Header(0) + bytes127},
+        {"EmptyLineAtEnd", 4, kFiles, ":0A1B\n\n", kBadLine, Header(0) + "\x0A\x1B"},
+        {"FirstLineLeadingSpace", 4, kFiles, " :0A1B\n", kBadLine, ""},
+        {"FirstLineComment", 4, kFiles, "# boot block\n:0A1B\n", kBadLine, ""},
+        {"FirstLineBlank", 4, kFiles, "\n:0A1B\n", kBadLine, ""},
+        {"BadLineAfterGoodOnes", 4, kFiles, ":0A1B\n:C2\nC3\n:D4\n", kBadLine, Header(0) + "\x0A\x1B\xC2"},
+        {"BadLineWithStdoutClosed", 4, kFiles, bad, kBadLine, bad_target, no_stdout},
         // Source and target then take descriptors 0 and 1: the message must not land in the target.
-        {.name = "BadLineWithStdinAndStdoutClosed",
-         .args = kFiles,
-         .source = bad,
-         .status = 4,
-         .message = kBadLine,
-         .target = Header(0) + "\x0A",
-         .streams = no_stdin_stdout},
+        {"BadLineWithStdinAndStdoutClosed", 4, kFiles, bad, kBadLine, bad_target, no_stdin_stdout},
         // Without 0 to 2 filled, the target would take descriptor 1, and this long message with it.
-        {.name = "BadLineWithAllStandardDescriptorsClosed",
-         .args = {long_source, "@/a.bin"},
-         .source = bad,
-         .status = 4,
-         .message = kBadLine,
-         .target = Header(0) + "\x0A",
-         .streams = none_open},
+        {"BadLineWithAllStandardDescriptorsClosed", 4, long_files, bad, kBadLine, bad_target, none_open},
         // Without 1 and 2 filled, the source would take 1 and the target 2, where the C library's
         // own messages go (a failed check of the hardened build, say).
-        {.name = "StandardErrorWithStdoutAndStderrClosed",
-         .args = kFiles,
-         .source = good,
-         .status = 0,
-         .target = Header(3) + "\x0A\x1B\xC2",
-         .streams = {.close_stdout = true, .close_stderr = true, .env = library_message}},
-        {.name = "StandardErrorWithAllStandardDescriptorsClosed",
-         .args = kFiles,
-         .source = good,
-         .status = 0,
-         .target = Header(3) + "\x0A\x1B\xC2",
-         .streams =
-             {.close_stdin = true, .close_stdout = true, .close_stderr = true, .env = library_message}},
+        {"StandardErrorWithStdoutAndStderrClosed", 0, kFiles, good, "", good_image, library_no_stdout_stderr},
+        {"StandardErrorWithAllStandardDescriptorsClosed", 0, kFiles, good, "", good_image, library_none_open},
         // Without SIGPIPE ignored, the status would be the signal's.
-        {.name = "BadLineWithStdoutUnread",
-         .args = kFiles,
-         .source = bad,
-         .status = 4,
-         .target = Header(0) + "\x0A",
-         .streams = unread_stdout},
+        {"BadLineWithStdoutUnread", 4, kFiles, bad, "", bad_target, unread_stdout},
         // The accepted line's byte cannot be written: that outranks the bad line, and one line is printed.
-        {.name = "BadLineThenDiskFull",
-         .args = {"@/a.hex", "/dev/full"},
-         .source = bad,
-         .status = 6,
-         .message = kTargetWrite,
-         .named = 1},
+        {"BadLineThenDiskFull", 6, to_full, bad, kTargetWrite},
         // Nothing accepted, nothing to lose: the bad line stands.
-        {.name = "BadFirstLineToFullDisk",
-         .args = {"@/a.hex", "/dev/full"},
-         .source = "bad\n",
-         .status = 4,
-         .message = kBadLine},
+        {"BadFirstLineToFullDisk", 4, to_full, "bad\n", kBadLine},
 
         // Status 5: every read fails, since address 0 is never mapped.
-        {.name = "SourceUnreadable",
-         .args = {"/proc/self/mem", "@/a.bin"},
-         .source = good,
-         .status = 5,
-         .message = kSourceRead,
-         .target = ""},
+        {"SourceUnreadable", 5, {"/proc/self/mem", "@/a.bin"}, good, kSourceRead, ""},
 
         // Status 6.
-        {.name = "TargetIsPipe",
-         .args = {"@/a.hex", "@/fifo"},
-         .source = good,
-         .status = 6,
-         .message = kTargetWrite,
-         .named = 1,
-         .prep = Prep::kFifo},
+        {"TargetIsPipe", 6, To("@/fifo"), good, kTargetWrite, unchecked, {}, Prep::kFifo},
         // Small enough to wait in the target block until the source ends.
-        {.name = "DiskFullAtTheEnd",
-         .args = {"@/a.hex", "/dev/full"},
-         .source = good,
-         .status = 6,
-         .message = kTargetWrite,
-         .named = 1},
+        {"DiskFullAtTheEnd", 6, to_full, good, kTargetWrite},
         // No payload: only the header's write can fail.
-        {.name = "DiskFullAtTheHeader",
-         .args = {"@/a.hex", "/dev/full"},
-         .source = ":\n",
-         .status = 6,
-         .message = kTargetWrite,
-         .named = 1},
+        {"DiskFullAtTheHeader", 6, to_full, ":\n", kTargetWrite},
         // Where the first block ends: a piece of 255 characters across it, which splits.
-        {.name = "SplitPieceAcrossTheBlockEdge",
-         .args = kFiles,
-         .source = RecordLines(kBlockEdge - 100) + line254 + ":0A1B\n",
-         .status = 0,
-         .target = ExpectedTarget(RecordLines(kBlockEdge - 100) + line254 + ":0A1B\n")},
-        {.name = "NulAtTheBlockEdge",
-         .args = kFiles,
-         .source = RecordLines(kBlockEdge - 10) + ":0A1B2C3D" + std::string(1, '\0') + "4E\n:5F\n",
-         .status = 0,
-         .target =
-             ExpectedTarget(RecordLines(kBlockEdge - 10) + ":0A1B2C3D" + std::string(1, '\0') + "4E\n:5F\n")},
-        {.name = "BadLineAtTheBlockEdge",
-         .args = kFiles,
-         .source = RecordLines(kBlockEdge) + "bad\n:00\n",
-         .status = 4,
-         .message = kBadLine,
-         .target = ExpectedTarget(RecordLines(kBlockEdge) + "bad\n")},
-        {.name = "SourceThroughPipeInSmallWrites",
-         .args = {"/dev/fd/3", "@/a.bin"},
-         .source = many_lines + line254,
-         .status = 0,
-         .target = ExpectedTarget(many_lines + line254),
-         .prep = Prep::kTricklePipe},
+        {"SplitPieceAcrossTheBlockEdge", 0, kFiles, split_at_edge, "", ExpectedTarget(split_at_edge)},
+        {"NulAtTheBlockEdge", 0, kFiles, nul_at_edge, "", ExpectedTarget(nul_at_edge)},
+        {"BadLineAtTheBlockEdge", 4, kFiles, bad_at_edge + ":00\n", kBadLine, ExpectedTarget(bad_at_edge)},
+        {"SourceThroughPipeInSmallWrites", 0, from_pipe, slow, "", slow_image, {}, Prep::kTricklePipe},
         // A bad line must end the run although the writer neither writes more nor closes.
-        {.name = "BadLineFromPipeKeptOpen",
-         .args = {"/dev/fd/3", "@/a.bin"},
-         .source = bad,
-         .status = 4,
-         .message = kBadLine,
-         .target = Header(0) + "\x0A",
-         .prep = Prep::kOpenPipe},
+        {"BadLineFromPipeKeptOpen", 4, from_pipe, bad, kBadLine, bad_target, {}, Prep::kOpenPipe},
         // A source without end: only a failure found mid-run stops it.
-        {.name = "DiskFullMidRun",
-         .args = {"/dev/fd/3", "/dev/full"},
-         .source = RecordLine(100) + "\n",
-         .status = 6,
-         .message = kTargetWrite,
-         .named = 1,
-         .prep = Prep::kEndlessPipe},
+        {"DiskFullMidRun", 6, pipe_to_full, line100, kTargetWrite, unchecked, {}, Prep::kEndlessPipe},
         // Without SIGXFSZ ignored, the signal would end the run; the write stops at the limit.
-        {.name = "FileSizeLimit",
-         .args = kFiles,
-         .source = many_lines,
-         .status = 6,
-         .message = kTargetWrite,
-         .named = 1,
-         .target = Header(0) + many_bytes.substr(0, 4092),
-         .streams = {.file_size_limit = 4096}},
+        {"FileSizeLimit", 6, kFiles, many_lines, kTargetWrite, limited_target, small_files},
     };
-    // Every unit forced by name gives the same image; one that this build or
-    // machine lacks, or a name of none, gives way to the best.
-    const std::string mixed = many_lines + line254 + ":\n:0A\r\n" + many_lines + ":C";
+    // Every unit forced by name gives the same image, across a block's end;
+    // one that this build or machine lacks, or a name of none, gives way to
+    // the best.
+    const std::string mixed = GenerateLines({.seed = 3, .size = kBlockEdge + 4096});
+    const std::string mixed_image = ExpectedTarget(mixed);
     // A unit that the C library has been told to mask counts as missing.
     const struct {
         const char *name;
@@ -695,14 +498,77 @@ std::vector<RunCase> RunCases()
         if (u.masked != nullptr) {
             streams.env.push_back(std::string("GLIBC_TUNABLES=glibc.cpu.hwcaps=") + u.masked);
         }
-        cases.push_back({.name = u.name,
-                         .args = kFiles,
-                         .source = mixed,
-                         .status = 0,
-                         .target = ExpectedTarget(mixed),
-                         .streams = streams});
+        cases.push_back({u.name, 0, kFiles, mixed, "", mixed_image, streams});
     }
     return cases;
+}
+
+// What a row's Prep keeps running or open while hexfold runs.
+struct Prepared {
+    std::optional<Feeder> feeder;
+    int fifo_reader = -1;
+    int silent_writer = -1;
+};
+
+// Makes what c.prep names in dir, and points streams.fd3 at the pipe it starts.
+Prepared Prepare(const RunCase &c, const fs::path &dir, Streams &streams)
+{
+    Prepared prepared;
+    switch (c.prep) {
+    case Prep::kSymlink:
+        fs::create_symlink(dir / "a.hex", dir / "link.hex");
+        break;
+    case Prep::kHardLink:
+        fs::create_hard_link(dir / "a.hex", dir / "hard.hex");
+        break;
+    case Prep::kFifo:
+    case Prep::kLonelyFifo:
+        EXPECT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+        // With a reader, opening the pipe for writing does not wait.
+        if (c.prep == Prep::kFifo) {
+            prepared.fifo_reader = open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        }
+        break;
+    case Prep::kPipeSource:
+    case Prep::kEndlessPipe:
+        prepared.feeder = StartFeeder({{c.source, c.prep == Prep::kPipeSource ? 3 : 0}});
+        streams.fd3 = prepared.feeder->read_end;
+        break;
+    case Prep::kTricklePipe: {
+        std::vector<std::pair<std::string, std::uint64_t>> pieces;
+        for (std::size_t at = 0; at < c.source.size(); at += 7) {
+            pieces.emplace_back(c.source.substr(at, 7), 1);
+        }
+        prepared.feeder = StartFeeder(pieces);
+        streams.fd3 = prepared.feeder->read_end;
+        break;
+    }
+    case Prep::kOpenPipe: {
+        int ends[2];
+        EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        EXPECT_EQ(write(ends[1], c.source.data(), c.source.size()), static_cast<ssize_t>(c.source.size()));
+        streams.fd3 = ends[0];
+        prepared.silent_writer = ends[1];
+        break;
+    }
+    case Prep::kNone:
+        break;
+    }
+    return prepared;
+}
+
+void Unprepare(const Prepared &prepared, const Streams &streams)
+{
+    if (prepared.feeder) {
+        StopFeeder(*prepared.feeder);
+    }
+    if (prepared.fifo_reader >= 0) {
+        close(prepared.fifo_reader);
+    }
+    if (prepared.silent_writer >= 0) {
+        close(prepared.silent_writer);
+        close(streams.fd3);
+    }
 }
 
 class Run : public Hexfold, public testing::WithParamInterface<RunCase> {};
@@ -717,68 +583,15 @@ TEST_P(Run, StatusMessageAndFiles)
     }
     std::ofstream(dir_ / "a.hex", std::ios::binary) << c.source;
     std::ofstream(dir_ / "a.bin", std::ios::binary) << std::string(1024, 's');
-    std::optional<Feeder> feeder;
-    int fifo_reader = -1;
-    int silent_writer = -1;
-    switch (c.prep) {
-    case Prep::kSymlink:
-        fs::create_symlink(dir_ / "a.hex", dir_ / "link.hex");
-        break;
-    case Prep::kHardLink:
-        fs::create_hard_link(dir_ / "a.hex", dir_ / "hard.hex");
-        break;
-    case Prep::kFifo:
-    case Prep::kLonelyFifo:
-        ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
-        // With a reader, opening the pipe for writing does not wait.
-        if (c.prep == Prep::kFifo) {
-            fifo_reader = open((dir_ / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        }
-        break;
-    case Prep::kPipeSource:
-    case Prep::kEndlessPipe:
-        feeder = StartFeeder({{c.source, c.prep == Prep::kPipeSource ? 3 : 0}});
-        c.streams.fd3 = feeder->read_end;
-        break;
-    case Prep::kTricklePipe: {
-        std::vector<std::pair<std::string, std::uint64_t>> pieces;
-        for (std::size_t at = 0; at < c.source.size(); at += 7) {
-            pieces.emplace_back(c.source.substr(at, 7), 1);
-        }
-        feeder = StartFeeder(pieces);
-        c.streams.fd3 = feeder->read_end;
-        break;
-    }
-    case Prep::kOpenPipe: {
-        int ends[2];
-        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-        ASSERT_EQ(write(ends[1], c.source.data(), c.source.size()), static_cast<ssize_t>(c.source.size()));
-        c.streams.fd3 = ends[0];
-        silent_writer = ends[1];
-        break;
-    }
-    case Prep::kNone:
-        break;
-    }
+    const Prepared prepared = Prepare(c, dir_, c.streams);
     const auto before = Snapshot(dir_);
 
     const Outcome run = RunHexfold(c.args, c.streams);
-    if (feeder) {
-        StopFeeder(*feeder);
-    }
-    if (fifo_reader >= 0) {
-        close(fifo_reader);
-    }
-    if (silent_writer >= 0) {
-        close(silent_writer);
-        close(c.streams.fd3);
-    }
+    Unprepare(prepared, c.streams);
 
     EXPECT_EQ(run.status, c.status);
-    std::string expected = c.message;
-    if (const std::size_t at = expected.find("%s"); at != std::string::npos) {
-        expected.replace(at, 2, c.args[c.named]);
-    }
+    const std::string expected =
+        c.args.empty() ? c.message : Line(c.message, c.args[NamedArgument(c.message)]);
     if (c.streams.close_stdout) {
         // Nothing can be seen on a closed standard output; the line must not have gone into a file.
         for (const auto &[name, content] : Snapshot(dir_)) {
@@ -823,13 +636,14 @@ enum class Held {
     kSwapped,    // the file that another program put in the target's place
 };
 
-// What another program does to the target's path as the call fails
-// (HEXFOLD_FAULT_SWAP).
-enum class Swap {
-    kNone,
-    kFile,          // renames a file of its own over it
-    kLinkElsewhere, // renames over it a link to a file on another file system
-    kRemoved,       // removes it
+// What else a run has besides its failing call, as flags.
+enum Setup : unsigned {
+    kStale = 0,            // a stale target beforehand, every standard descriptor open
+    kNewTarget = 1U << 0U, // no target file beforehand
+    kStray = 1U << 1U,     // standard input and error closed, a library's message at the first read
+    kSwapFile = 1U << 2U,  // as the call fails, another program renames a file of its own over the target
+    kSwapLinkElsewhere = 1U << 3U, // ... or a link to a file on another file system
+    kSwapRemoved = 1U << 4U,       // ... or removes the target (HEXFOLD_FAULT_SWAP)
 };
 
 struct Injection {
@@ -838,10 +652,8 @@ struct Injection {
     int error; // 0: a short transfer instead; -1: a transfer of nothing
     int status;
     Held held;
-    bool new_target = false;
+    unsigned setup = kStale;
     Source source = Source::kLines;
-    bool stray_stderr = false; // standard input and error closed, a library's message at the first read
-    Swap swap = Swap::kNone;
 };
 
 void PrintTo(const Injection &c, std::ostream *os)
@@ -859,29 +671,29 @@ constexpr const char *kOtherFileSystem = "/dev/shm";
 const std::vector<Injection> kInjections = {
     {"open", 1, EIO, 2, Held::kAsBefore},
     {"open", 2, EIO, 3, Held::kAsBefore},
-    {"open", 1, EIO, 2, Held::kAsBefore, true},
-    {"open", 2, EIO, 3, Held::kAsBefore, true},
-    {"open", 3, ENOSPC, 3, Held::kAsBefore, true},
+    {"open", 1, EIO, 2, Held::kAsBefore, kNewTarget},
+    {"open", 2, EIO, 3, Held::kAsBefore, kNewTarget},
+    {"open", 3, ENOSPC, 3, Held::kAsBefore, kNewTarget},
     // The open that fills standard input fails: the next fills that gap
     // instead of standard error's, so that the library's message does not
     // land in a target opened there.
-    {"open", 1, EMFILE, 0, Held::kImage, false, Source::kLines, true},
+    {"open", 1, EMFILE, 0, Held::kImage, kStray},
     {"fstat", 1, EIO, 2, Held::kAsBefore},
     {"fstat", 2, EIO, 3, Held::kAsBefore},
-    {"fstat", 2, EIO, 3, Held::kAsBefore, true},
+    {"fstat", 2, EIO, 3, Held::kAsBefore, kNewTarget},
     // A standard descriptor that seems closed is filled; the run goes on.
     {"fcntl", 1, EBADF, 0, Held::kImage},
-    {"fcntl", 2, EBADF, 0, Held::kImage, true},
+    {"fcntl", 2, EBADF, 0, Held::kImage, kNewTarget},
     {"fcntl", 3, EIO, 0, Held::kImage},
     {"fcntl", 4, EBADF, 3, Held::kAsBefore},
-    {"fcntl", 4, EBADF, 3, Held::kAsBefore, true},
-    {"fcntl", 5, EIO, 3, Held::kAsBefore, true},
+    {"fcntl", 4, EBADF, 3, Held::kAsBefore, kNewTarget},
+    {"fcntl", 5, EIO, 3, Held::kAsBefore, kNewTarget},
     // The file made for the target is removed, but not one that has taken its place since.
-    {"fcntl", 5, EIO, 3, Held::kSwapped, true, Source::kLines, false, Swap::kFile},
-    {"fcntl", 5, EIO, 3, Held::kSwapped, true, Source::kLines, false, Swap::kLinkElsewhere},
-    {"ftruncate", 1, EIO, 3, Held::kAsBefore, true, Source::kLines, false, Swap::kRemoved},
+    {"fcntl", 5, EIO, 3, Held::kSwapped, kNewTarget | kSwapFile},
+    {"fcntl", 5, EIO, 3, Held::kSwapped, kNewTarget | kSwapLinkElsewhere},
+    {"ftruncate", 1, EIO, 3, Held::kAsBefore, kNewTarget | kSwapRemoved},
     {"ftruncate", 1, EIO, 3, Held::kAsBefore},
-    {"ftruncate", 1, EINTR, 3, Held::kAsBefore, true},
+    {"ftruncate", 1, EINTR, 3, Held::kAsBefore, kNewTarget},
     {"lseek", 1, EIO, 6, Held::kEmpty},
     {"read", 1, EIO, 5, Held::kEmpty},
     {"read", 1, EINTR, 0, Held::kImage},
@@ -889,27 +701,27 @@ const std::vector<Injection> kInjections = {
     // Bytes accepted before a failed read still reach the target.
     {"read", 2, EIO, 5, Held::kPart},
     {"read", 3, EIO, 5, Held::kHeaderless},
-    {"read", 3, EINTR, 0, Held::kImage, true},
+    {"read", 3, EINTR, 0, Held::kImage, kNewTarget},
     {"write", 1, ENOSPC, 6, Held::kEmpty},
     {"write", 1, EINTR, 0, Held::kImage},
     {"write", 1, 0, 0, Held::kImage},
     // A write that moves nothing would move nothing again.
     {"write", 1, -1, 6, Held::kEmpty},
     {"write", 2, EIO, 6, Held::kPart},
-    {"write", 2, 0, 0, Held::kImage, true},
+    {"write", 2, 0, 0, Held::kImage, kNewTarget},
     {"pwrite", 1, ENOSPC, 6, Held::kHeaderless},
     {"pwrite", 1, EINTR, 0, Held::kImage},
     {"pwrite", 1, 0, 0, Held::kImage},
     {"close", 1, EIO, 0, Held::kImage},
     // Too late to keep the header out: the status alone says it.
     {"close", 2, EIO, 6, Held::kImage},
-    {"close", 2, EINTR, 6, Held::kImage, true},
+    {"close", 2, EINTR, 6, Held::kImage, kNewTarget},
     // Whatever failed first, bytes that did not reach the target make it status 6.
-    {"write", 1, ENOSPC, 6, Held::kEmpty, false, Source::kBadAfterGood},
-    {"close", 2, EIO, 6, Held::kHeaderless, false, Source::kBadAfterGood},
-    {"close", 2, EIO, 4, Held::kEmpty, false, Source::kBadFirst},
-    {"close", 2, EIO, 6, Held::kImage, false, Source::kNoPayload},
-    {"write", 1, ENOSPC, 6, Held::kEmpty, false, Source::kLongPieces},
+    {"write", 1, ENOSPC, 6, Held::kEmpty, kStale, Source::kBadAfterGood},
+    {"close", 2, EIO, 6, Held::kHeaderless, kStale, Source::kBadAfterGood},
+    {"close", 2, EIO, 4, Held::kEmpty, kStale, Source::kBadFirst},
+    {"close", 2, EIO, 6, Held::kImage, kStale, Source::kNoPayload},
+    {"write", 1, ENOSPC, 6, Held::kEmpty, kStale, Source::kLongPieces},
 };
 
 std::string InjectionSource(Source source)
@@ -960,6 +772,46 @@ class Inject : public Hexfold, public testing::WithParamInterface<Injection> {
     }
 };
 
+// The line that a status prints in the matrix, for its source and target.
+std::string InjectionLine(int status, const fs::path &source, const fs::path &target)
+{
+    const std::map<int, std::pair<std::string, fs::path>> lines = {
+        {0, {"", ""}},           {2, {kSourceOpen, source}}, {3, {kTargetOpen, target}},
+        {4, {kBadLine, source}}, {5, {kSourceRead, source}}, {6, {kTargetWrite, target}},
+    };
+    return Line(lines.at(status).first, lines.at(status).second);
+}
+
+// What a row's Held says the target holds, given the image the source makes.
+void ExpectHeld(Held held, const std::optional<std::string> &target, const std::optional<std::string> &before,
+                const std::string &image, const std::string &swapped)
+{
+    const std::string headerless = Header(0) + image.substr(4);
+    switch (held) {
+    case Held::kAsBefore:
+        EXPECT_EQ(target, before);
+        break;
+    case Held::kEmpty:
+        EXPECT_EQ(target, "");
+        break;
+    case Held::kImage:
+        EXPECT_EQ(target, image);
+        break;
+    case Held::kHeaderless:
+        EXPECT_EQ(target, headerless);
+        break;
+    case Held::kPart:
+        ASSERT_TRUE(target.has_value());
+        EXPECT_GT(target->size(), 4U);
+        EXPECT_LT(target->size(), headerless.size());
+        EXPECT_EQ(*target, headerless.substr(0, target->size()));
+        break;
+    case Held::kSwapped:
+        EXPECT_EQ(target, swapped);
+        break;
+    }
+}
+
 TEST_P(Inject, StatusMessageAndTarget)
 {
     if (kFaultShim == nullptr) {
@@ -969,23 +821,25 @@ TEST_P(Inject, StatusMessageAndTarget)
     const std::string source = InjectionSource(c.source);
     std::ofstream(dir_ / "a.hex", std::ios::binary) << source;
     const fs::path target = dir_ / "a.bin";
-    const std::string stale(1024, 's');
-    if (!c.new_target) {
-        std::ofstream(target, std::ios::binary) << stale;
+    const std::optional<std::string> before =
+        (c.setup & kNewTarget) != 0 ? std::nullopt : std::optional(std::string(1024, 's'));
+    if (before) {
+        std::ofstream(target, std::ios::binary) << *before;
     }
-    Streams streams{.close_stdin = c.stray_stderr, .close_stderr = c.stray_stderr};
-    if (c.stray_stderr) {
+    const bool stray = (c.setup & kStray) != 0;
+    Streams streams{.close_stdin = stray, .close_stderr = stray};
+    if (stray) {
         streams.env.emplace_back("HEXFOLD_FAULT_STDERR=*** a library's message ***\n");
     }
     const std::string swapped = "another program's file";
     fs::path elsewhere;
-    if (c.swap != Swap::kNone) {
+    if ((c.setup & (kSwapFile | kSwapLinkElsewhere | kSwapRemoved)) != 0) {
         streams.env.push_back("HEXFOLD_FAULT_SWAP=" + target.string());
     }
-    if (c.swap == Swap::kFile) {
+    if ((c.setup & kSwapFile) != 0) {
         std::ofstream(dir_ / "a.bin.next", std::ios::binary) << swapped;
     }
-    if (c.swap == Swap::kLinkElsewhere) {
+    if ((c.setup & kSwapLinkElsewhere) != 0) {
         std::string pattern = std::string(kOtherFileSystem) + "/hexfold-test-XXXXXX";
         const int fd = mkstemp(pattern.data());
         ASSERT_GE(fd, 0) << pattern;
@@ -1005,56 +859,23 @@ TEST_P(Inject, StatusMessageAndTarget)
     EXPECT_EQ(report["fired"], 1) << "the fault was never injected";
     EXPECT_EQ(report["nonblocking"], 0) << "a write to the target could return before it was done";
     EXPECT_EQ(run.status, c.status);
-    const std::map<int, std::pair<std::string, std::string>> lines = {
-        {0, {"", ""}},
-        {2, {kSourceOpen, dir_ / "a.hex"}},
-        {3, {kTargetOpen, target}},
-        {4, {kBadLine, dir_ / "a.hex"}},
-        {5, {kSourceRead, dir_ / "a.hex"}},
-        {6, {kTargetWrite, target}},
-    };
-    std::string expected = lines.at(c.status).first;
-    if (const std::size_t at = expected.find("%s"); at != std::string::npos) {
-        expected.replace(at, 2, lines.at(c.status).second);
-    }
-    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.out, InjectionLine(c.status, dir_ / "a.hex", target));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(ReadFile(dir_ / "a.hex"), source) << "the source changed";
-
-    const std::string image = ExpectedTarget(source);
-    const std::string headerless = Header(0) + image.substr(4);
-    switch (c.held) {
-    case Held::kAsBefore:
-        EXPECT_EQ(held, c.new_target ? std::nullopt : std::optional(stale));
-        break;
-    case Held::kEmpty:
-        EXPECT_EQ(held, "");
-        break;
-    case Held::kImage:
-        EXPECT_EQ(held, image);
-        break;
-    case Held::kHeaderless:
-        EXPECT_EQ(held, headerless);
-        break;
-    case Held::kPart:
-        ASSERT_TRUE(held.has_value());
-        EXPECT_GT(held->size(), 4U);
-        EXPECT_LT(held->size(), headerless.size());
-        EXPECT_EQ(*held, headerless.substr(0, held->size()));
-        break;
-    case Held::kSwapped:
-        EXPECT_EQ(held, swapped);
-        break;
-    }
+    ExpectHeld(c.held, held, before, ExpectedTarget(source), swapped);
 }
 
 std::string InjectionName(const testing::TestParamInfo<Injection> &param)
 {
     const Injection &c = param.param;
     const std::string error = c.error == 0 ? "short" : c.error == -1 ? "nothing" : strerrorname_np(c.error);
-    const std::string swap = c.swap == Swap::kNone ? "" : "_swap" + std::to_string(static_cast<int>(c.swap));
-    return std::string(c.call) + std::to_string(c.at) + "_" + error + (c.new_target ? "_new" : "") +
-           std::to_string(static_cast<int>(c.source)) + (c.stray_stderr ? "_stray" : "") + swap;
+    const unsigned swap = (c.setup & kSwapFile) != 0            ? 1
+                          : (c.setup & kSwapLinkElsewhere) != 0 ? 2
+                          : (c.setup & kSwapRemoved) != 0       ? 3
+                                                                : 0;
+    return std::string(c.call) + std::to_string(c.at) + "_" + error +
+           ((c.setup & kNewTarget) != 0 ? "_new" : "") + std::to_string(static_cast<int>(c.source)) +
+           ((c.setup & kStray) != 0 ? "_stray" : "") + (swap != 0 ? "_swap" + std::to_string(swap) : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, Inject, testing::ValuesIn(kInjections), InjectionName);
@@ -1082,8 +903,8 @@ TEST_F(Inject, MatrixCoversEveryCall)
             for (long at = 1; at <= entry.second; ++at) {
                 const bool covered =
                     std::any_of(kInjections.begin(), kInjections.end(), [&](const Injection &c) {
-                        return c.source == Source::kLines && !c.stray_stderr && c.call == call &&
-                               c.at == at && (c.new_target == new_target || call != "open");
+                        return c.source == Source::kLines && (c.setup & kStray) == 0 && c.call == call &&
+                               c.at == at && (((c.setup & kNewTarget) != 0) == new_target || call != "open");
                     });
                 EXPECT_TRUE(covered) << call << " #" << at << (new_target ? ", new target" : "");
             }
@@ -1137,8 +958,7 @@ TEST_F(Hexfold, TargetSwitchedToTheSourceMidRun)
     const std::string source = ":0A1B\n:C2\n";
     std::ofstream(dir_ / "a.hex", std::ios::binary) << source;
     const fs::path link = dir_ / "t.bin";
-    std::string same_file = kSameFile;
-    same_file.replace(same_file.find("%s"), 2, link.string());
+    const std::string same_file = Line(kSameFile, link.string());
 
     std::atomic<bool> stop = false;
     std::thread switcher([&] {
@@ -1240,8 +1060,7 @@ TEST_F(Hexfold, LargeTargetStopsAtTheHeaderLimit)
     StopFeeder(feeder);
 
     EXPECT_EQ(run.status, 7);
-    EXPECT_EQ(run.out, kTooLarge.substr(0, kTooLarge.find("%s")) + target.string() +
-                           kTooLarge.substr(kTooLarge.find("%s") + 2));
+    EXPECT_EQ(run.out, Line(kTooLarge, target.string()));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(fs::file_size(target), 4 + limit);
     std::ifstream in(target, std::ios::binary);

@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
         Seen seen;
         const SourceVerdict verdict =
-            CheckSource(fd, std::span(block), limit, info.unit, false, {Take, &seen}, usable);
+            CheckSource(fd, std::span(block.data(), usable), limit, info.unit, false, {Take, &seen});
         close(fd);
         if (verdict.read != SourceRead::kRead || verdict.status != status || verdict.target_size != target ||
             (have_first && !SameFindings(first, seen))) {

@@ -1,13 +1,17 @@
-// Drives ConvertHexLineToBytes with lines shaped as the driver's bounded read
-// leaves them, and checks what must hold for any line: the count, every
-// nibble against the C++ library's own reading of a digit, and a buffer
-// untouched past the count.
+// Drives the general path's decoder, on every unit that runs here, with
+// pieces as the block reader takes them: ':' and the input up to its first
+// line feed, 255 characters at most. Checks what must hold for any piece: the
+// count, every nibble against the C++ library's own reading of a digit, and
+// no byte written past the count.
 #include "record_line.hpp"
+#include "record_reader.hpp"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -31,43 +35,40 @@ void Check(bool holds)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    // As a bounded read of at most 255 characters leaves it: the colon the
-    // driver insists on, then the input up to and including its first line
-    // feed, then a NUL. Whatever follows stands in for a longer earlier
-    // line's leftovers, which the decoder must ignore.
-    LineBuffer line{};
-    line[0] = ':';
-    std::size_t length = 1;
-    std::size_t used = 0;
-    while (used < size && length < kLineBufferSize - 1) {
-        line[length++] = static_cast<char>(data[used++]);
-        if (line[length - 1] == '\n') {
-            break;
+    const auto *text = reinterpret_cast<const char *>(data);
+    const std::size_t most = std::min(size, kMaxPieceSize - 1);
+    const char *line_feed = std::find(text, text + most, '\n');
+    const std::size_t taken =
+        line_feed == text + most ? most : static_cast<std::size_t>(line_feed - text) + 1;
+    const std::size_t piece_size = 1 + taken;
+    // Exactly its size on the heap, so that a read past it is caught.
+    const auto piece = std::make_unique<char[]>(piece_size);
+    piece[0] = ':';
+    std::copy(text, text + taken, piece.get() + 1);
+    const auto length =
+        static_cast<std::size_t>(std::find(piece.get(), piece.get() + piece_size, '\0') - piece.get());
+    const std::size_t expected_count = (length - 1) / 2;
+
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        if (!VectorUnitUsable(info.unit)) {
+            continue;
         }
-    }
-    line[length] = '\0';
-    for (std::size_t i = length + 1; i < line.size() && used < size; ++i) {
-        line[i] = static_cast<char>(data[used++]);
-    }
-
-    const std::size_t expected_count = (std::strlen(line.data()) - 1) / 2;
-
-    ByteBuffer first{};
-    ByteBuffer second{};
-    first.fill(0x00);
-    second.fill(0xFF);
-    const std::uint8_t count = ConvertHexLineToBytes(line, first);
-    Check(ConvertHexLineToBytes(line, second) == count);
-    Check(count == expected_count && count <= 127);
-
-    for (std::size_t k = 0; k < count; ++k) {
-        Check(first[k] == second[k]);
-        Check(first[k] >> 4U == ExpectedNibble(line[1 + 2 * k]));
-        Check((first[k] & 0xFU) == ExpectedNibble(line[2 + 2 * k]));
-    }
-    // Either filler would have been overwritten by a stray write.
-    for (std::size_t k = count; k < kByteBufferSize; ++k) {
-        Check(first[k] == 0x00 && second[k] == 0xFF);
+        std::array<std::uint8_t, kMaxPieceSize> first{};
+        std::array<std::uint8_t, kMaxPieceSize> second{};
+        first.fill(0x00);
+        second.fill(0xFF);
+        const std::uint8_t count = ConvertHexPieceToBytes(info.steps, piece.get(), piece_size, first.data());
+        Check(ConvertHexPieceToBytes(info.steps, piece.get(), piece_size, second.data()) == count);
+        Check(count == expected_count && count <= 127);
+        for (std::size_t k = 0; k < count; ++k) {
+            Check(first[k] == second[k]);
+            Check(first[k] >> 4U == ExpectedNibble(piece[1 + 2 * k]));
+            Check((first[k] & 0xFU) == ExpectedNibble(piece[2 + 2 * k]));
+        }
+        // Either filler would have been overwritten by a stray write.
+        for (std::size_t k = count; k < first.size(); ++k) {
+            Check(first[k] == 0x00 && second[k] == 0xFF);
+        }
     }
     return 0;
 }

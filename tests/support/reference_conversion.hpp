@@ -6,7 +6,7 @@
 #define HEXFOLD_REFERENCE_CONVERSION_HPP
 
 #include "conversion.hpp"
-#include "record_line.hpp"
+#include "hex_digit.hpp"
 
 #include <sys/mman.h>
 #if __has_include(<sanitizer/asan_interface.h>)
@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,10 +97,9 @@ inline ConversionResult ConvertWithCore(std::string_view source, std::size_t sou
                               kLargestSourceBlock - source_block_size);
     ASAN_POISON_MEMORY_REGION(target_block->data() + target_block_size,
                               kLargestTargetBlock - target_block_size);
-    ConversionBuffers buffers{*source_block, *target_block};
-    buffers.source_usable = source_block_size;
-    buffers.target_usable = target_block_size;
-    const Conversion conversion = ConvertRecords(fd, target, buffers, limit, unit);
+    const Conversion conversion =
+        ConvertRecords(fd, target, std::span(source_block->data(), source_block_size),
+                       std::span(target_block->data(), target_block_size), limit, unit);
     ASAN_UNPOISON_MEMORY_REGION(source_block->data(), kLargestSourceBlock);
     ASAN_UNPOISON_MEMORY_REGION(target_block->data(), kLargestTargetBlock);
     close(fd);

@@ -1,6 +1,8 @@
 // The block reader, the vector decoders and the conversion core, each held
 // against a definition that knows nothing of blocks or vectors.
+#include "hex_digit.hpp"
 #include "record_line.hpp"
+#include "record_lines.hpp"
 #include "reference_conversion.hpp"
 #include "vector_units.hpp"
 
@@ -14,31 +16,6 @@ namespace {
 std::uint8_t ExpectedByte(char first, char second)
 {
     return static_cast<std::uint8_t>(ConvertHexDigitToNum(first) << 4U | ConvertHexDigitToNum(second));
-}
-
-// All 65,536 pairs, each eight times over (a whole vector step) and once
-// (the scalar tail).
-TEST(ConvertHexPairsToBytes, EveryPairInTheVectorBodyAndTheTail)
-{
-    for (int first = 0; first < 256; ++first) {
-        for (int second = 0; second < 256; ++second) {
-            std::string pairs;
-            for (int k = 0; k < 9; ++k) {
-                pairs += static_cast<char>(first);
-                pairs += static_cast<char>(second);
-            }
-            const std::uint8_t expected = ExpectedByte(pairs[0], pairs[1]);
-            std::array<std::uint8_t, 10> body{};
-            std::array<std::uint8_t, 10> scalar{};
-            ConvertHexPairsToBytes(pairs.data(), 9, body.data());
-            ConvertHexPairsToBytesScalar(pairs.data(), 9, scalar.data());
-            for (std::size_t k = 0; k < 9; ++k) {
-                ASSERT_EQ(body[k], expected) << "pair " << first << ", " << second << " at " << k;
-                ASSERT_EQ(scalar[k], expected) << "pair " << first << ", " << second << " at " << k;
-            }
-            ASSERT_EQ(body[9], 0) << "written past the count";
-        }
-    }
 }
 
 // Parameterised by the unit's name, so that every unit in the table shows in
@@ -85,6 +62,29 @@ TEST_P(VectorUnitTest, SimplePiecesDecodeEveryPair)
                 ASSERT_EQ(bytes[k], ExpectedByte(text[1], text[2]))
                     << "pair " << first << ", " << second << " at " << k;
             }
+        }
+    }
+}
+
+// The general path's decoder on this unit: every pair that can stand before
+// a piece's NUL, in each byte of a whole step and of the longest tail after it.
+TEST_P(VectorUnitTest, GeneralPathDecodesEveryPairInStepsAndTail)
+{
+    const std::size_t count = steps_.chars - 1;
+    std::string piece(1 + 2 * count, ':');
+    for (int first = 1; first < 256; ++first) {
+        for (int second = 1; second < 256; ++second) {
+            for (std::size_t k = 0; k < count; ++k) {
+                piece[1 + 2 * k] = static_cast<char>(first);
+                piece[2 + 2 * k] = static_cast<char>(second);
+            }
+            std::array<std::uint8_t, 64> bytes{};
+            ASSERT_EQ(ConvertHexPieceToBytes(steps_, piece.data(), piece.size(), bytes.data()), count);
+            for (std::size_t k = 0; k < count; ++k) {
+                ASSERT_EQ(bytes[k], ExpectedByte(piece[1], piece[2]))
+                    << "pair " << first << ", " << second << " at " << k;
+            }
+            ASSERT_EQ(bytes[count], 0) << "written past the count";
         }
     }
 }
@@ -209,42 +209,17 @@ TEST_P(VectorUnitTest, MarksEveryLineFeedAndNul)
     }
 }
 
-// Lines of every shape, many times over, so that the block's end falls on
-// every kind of character: pieces of 255 characters that split, the longest
-// line that does not, NULs, carriage returns, odd digit counts, lines that
-// are only a colon, and a last line without a line feed.
-std::string MixedSource()
-{
-    std::string digits;
-    for (int i = 0; i < 254; ++i) {
-        digits += "0123456789abcdefABCDEF"[i % 22];
-    }
-    std::string source;
-    for (std::size_t round = 0; round < 3; ++round) {
-        for (std::size_t length = 0; length <= 64; ++length) {
-            source.append(":").append(digits, round, length).append("\n");
-        }
-        source.append(":").append(digits).append(":").append(digits, 1, 100).append("\n");
-        source.append(":").append(digits, 0, 253).append("\n");
-        source
-            .append(":0A\0"
-                    "1B\n",
-                    7)
-            .append(":\0\n", 3)
-            .append(":AB\r\n:\n:\n");
-        source.append(":").append(digits, 5, 200).append(1, '\0').append(digits, 0, 60).append("\n");
-    }
-    return source.append(":0A1B2");
-}
-
+// Lines of every shape, so that the block's end falls on every kind of
+// character, and with a bad line.
 TEST_P(VectorUnitTest, SameResultAsLineReadsWhereverTheBlockEnds)
 {
-    const std::string good = MixedSource();
+    const std::string good = GenerateLines({.seed = 7, .size = 9000});
     const std::string sources[] = {
         good,
         good + "\n",                                         // an empty last line
-        good.substr(0, 3000).append("?").append(good, 3000), // a bad line in the middle
+        good.substr(0, 3000).append("?").append(good, 3000), // a character that may start a piece
         good.substr(0, 5000).append("\n").append(good, 5000),
+        GenerateLines({.seed = 7, .size = 9000, .bad_line = true}),
     };
     for (const std::string &source : sources) {
         const ConversionResult expected = ConvertWithLineReads(source, 0xFFFFFFFF);
