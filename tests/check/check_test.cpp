@@ -3,6 +3,7 @@
 // conversion, every unit alike, and no echo line that an editor would take
 // for a finding.
 #include "check_report.hpp"
+#include "record_lines.hpp"
 #include "reference_conversion.hpp"
 #include "source_check.hpp"
 
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -273,45 +273,6 @@ TEST(Echo, EscapesCutsAndPointsAtTheColumn)
     }
 }
 
-// Lines of every shape, in a random order that a seed fixes.
-std::string GeneratedSource(unsigned seed, std::size_t lines)
-{
-    std::mt19937 random(seed);
-    const auto pick = [&random](std::size_t count) {
-        return std::uniform_int_distribution<std::size_t>(0, count - 1)(random);
-    };
-    std::string source;
-    for (std::size_t line = 0; line < lines; ++line) {
-        const std::string digits = Digits(pick(3) == 0 ? pick(300) : 2 * pick(40));
-        switch (pick(12)) {
-        case 0:
-            source += digits + "\n"; // no colon
-            break;
-        case 1:
-            source += std::string(":") + digits + "\r\n";
-            break;
-        case 2:
-            source +=
-                std::string(":") + digits.substr(0, digits.size() / 2) + std::string(1, '\0') + digits + "\n";
-            break;
-        case 3:
-            source += std::string(":") + digits + static_cast<char>(pick(256)) + digits + "\n";
-            break;
-        case 4:
-            source += "\n";
-            break;
-        case 5:
-            source +=
-                std::string(":") + Digits(254) + std::string(":") + digits + "\n"; // read as two records
-            break;
-        default:
-            source += std::string(":") + digits + "\n";
-            break;
-        }
-    }
-    return source + (seed % 2 == 0 ? ":0A1" : "");
-}
-
 // The summary against hexfold's conversion, with every unit, block size and
 // a limit that the payload may pass; every unit finds the same; and only the
 // findings match the pattern of VS Code's $gcc matcher.
@@ -320,7 +281,9 @@ TEST(GeneratedSources, SummaryIsHexfoldsAndOnlyFindingsLookLikeFindings)
     const std::regex gcc(R"(^(.*?):(\d+):(\d*):?\s+(?:fatal\s+)?(warning|error):\s+(.*)$)");
     const ReportSettings all{.max_findings = 0};
     for (unsigned seed = 0; seed < 24; ++seed) {
-        const std::string source = GeneratedSource(seed, 40 + seed * 7);
+        // Lines of every shape from the one generator, a bad line in every other source.
+        const std::string source =
+            GenerateLines({.seed = seed + 1, .size = 2000 + seed * 1500, .bad_line = seed % 2 == 1});
         const std::uint64_t limit = seed % 3 == 0 ? 300 + seed * 40 : kLimit;
         const ConversionResult expected = ConvertWithLineReads(source, static_cast<std::uint32_t>(limit));
         const std::size_t block =
