@@ -31,7 +31,7 @@ struct ReportSettings {
 
 // The room that an item of the report may take: an echo of a whole piece,
 // every character escaped, or a path of PATH_MAX percent-encoded.
-inline constexpr std::size_t kReportItemMax = 16 * 1024;
+inline constexpr std::size_t kReportItemMax = std::size_t{16} * 1024;
 
 struct Report {
     ReportSettings settings;
