@@ -185,15 +185,16 @@ void PutUri(Report &report, std::string_view path)
     }
 }
 
-// A GitHub workflow command's value: % CR LF always escaped, : and , too
-// in a property; a byte that is not part of valid UTF-8 becomes U+FFFD, as
-// the runner reads the log as UTF-8.
-void PutGithubValue(Report &report, std::string_view text, bool property)
+// A GitHub workflow command's property: % CR LF : and , escaped (its
+// messages need no escapes: PutMessage writes none of these but ':'); a byte
+// that is not part of valid UTF-8 becomes U+FFFD, as the runner reads the
+// log as UTF-8.
+void PutGithubProperty(Report &report, std::string_view text)
 {
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(text.data());
     for (std::size_t at = 0; at < text.size(); ++at) {
         const char ch = text[at];
-        if (ch == '%' || ch == '\r' || ch == '\n' || (property && (ch == ':' || ch == ','))) {
+        if (ch == '%' || ch == '\r' || ch == '\n' || ch == ':' || ch == ',') {
             PutChar(report, '%');
             PutChar(report, "0123456789ABCDEF"[static_cast<std::uint8_t>(ch) >> 4U]);
             PutChar(report, "0123456789ABCDEF"[static_cast<std::uint8_t>(ch) & 0xFU]);
@@ -482,7 +483,7 @@ void PutGithubItem(Report &report, const Item &item)
     constexpr std::array<std::string_view, 3> kCommands = {
         "::error file=", "::warning file=", "::notice file="};
     Put(report, kCommands[static_cast<std::size_t>(item.severity)]);
-    PutGithubValue(report, report.path, true);
+    PutGithubProperty(report, report.path);
     if (item.finding != nullptr) {
         Put(report, ",line=");
         PutDecimal(report, item.finding->line);

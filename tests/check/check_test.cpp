@@ -126,6 +126,12 @@ std::vector<RuleCase> RuleCases()
          {"1:256: error: line longer than 254 characters: hexfold reads the rest as a new line, which does "
           "not begin with a colon, and stops here with status 4 [long-line]",
           " note: hexfold exits 4 and writes 131 bytes [summary]"}},
+        // 254 digits: the line feed is the next piece, which is not a record.
+        {"LongLineOfEvenDigits",
+         longest + "\n:0A\n",
+         {"1:256: error: line longer than 254 characters: hexfold reads the rest as a new line, which does "
+          "not begin with a colon, and stops here with status 4 [long-line]",
+          " note: hexfold exits 4 and writes 131 bytes [summary]"}},
         {"LongLineRecord",
          longest + ":0G\n",
          {"1:256: warning: line longer than 254 characters: hexfold reads the rest, from this colon, as a "
