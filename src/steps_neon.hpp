@@ -73,27 +73,12 @@ inline std::uint64_t MarkStopsNeon(const char *text)
     return vget_lane_u64(vreinterpret_u64_u8(packed), 0);
 }
 
-// 0xFF for each digit among the 16 characters from kFirst, built from
-// IsHexDigit; a lookup past the table gives 0.
-template <char kFirst> constexpr std::array<std::uint8_t, 16> NeonDigitMarks()
-{
-    std::array<std::uint8_t, 16> marks{};
-    for (std::size_t at = 0; at < marks.size(); ++at) {
-        marks[at] = IsHexDigit(static_cast<char>(kFirst + static_cast<char>(at))) ? 0xFF : 0;
-    }
-    return marks;
-}
-inline constexpr std::array<std::uint8_t, 16> kNeonDecimalMarks = NeonDigitMarks<'0'>();
-inline constexpr std::array<std::uint8_t, 16> kNeonLetterMarks = NeonDigitMarks<'`'>();
-static_assert(NeonDigitMarks<'@'>() == kNeonLetterMarks);
-
+// 0xFF for each character that is not a digit: a digit's value is not 0,
+// or the digit is '0'.
 inline uint8x16_t NonDigitsNeon(uint8x16_t chars)
 {
-    const uint8x16_t decimals =
-        vqtbl1q_u8(vld1q_u8(kNeonDecimalMarks.data()), vsubq_u8(chars, vdupq_n_u8('0')));
-    const uint8x16_t letters = vqtbl1q_u8(vld1q_u8(kNeonLetterMarks.data()),
-                                          vsubq_u8(vorrq_u8(chars, vdupq_n_u8(0x20)), vdupq_n_u8('`')));
-    return vmvnq_u8(vorrq_u8(decimals, letters));
+    const uint8x16_t values = DigitValuesNeon(chars);
+    return vmvnq_u8(vorrq_u8(vtstq_u8(values, values), vceqq_u8(chars, vdupq_n_u8('0'))));
 }
 
 // One bit for each of the 64 characters from text: set for every character
