@@ -461,20 +461,18 @@ void PutSarifItem(Report &report, const Item &item)
     PutItemMessage(report, item);
     Put(report, "\"},\"locations\":[{\"physicalLocation\":{\"artifactLocation\":{\"uri\":\"");
     PutUri(report, report.path);
-    Put(report, "\"}");
-    if (item.finding != nullptr) {
-        const std::uint64_t column = CodePointColumn(*item.finding);
-        Put(report, ",\"region\":{\"startLine\":");
-        PutDecimal(report, item.finding->line);
-        Put(report, ",\"startColumn\":");
-        PutDecimal(report, column);
-        Put(report, ",\"endLine\":");
-        PutDecimal(report, item.finding->line);
-        Put(report, ",\"endColumn\":");
-        PutDecimal(report, column + 1);
-        PutChar(report, '}');
-    }
-    Put(report, "}}]}");
+    // A finding's character; a note of the file, the empty region at its start.
+    const std::uint64_t line = item.finding != nullptr ? item.finding->line : 1;
+    const std::uint64_t column = item.finding != nullptr ? CodePointColumn(*item.finding) : 1;
+    Put(report, "\"},\"region\":{\"startLine\":");
+    PutDecimal(report, line);
+    Put(report, ",\"startColumn\":");
+    PutDecimal(report, column);
+    Put(report, ",\"endLine\":");
+    PutDecimal(report, line);
+    Put(report, ",\"endColumn\":");
+    PutDecimal(report, column + (item.finding != nullptr ? 1 : 0));
+    Put(report, "}}}]}");
     ++report.results;
 }
 
