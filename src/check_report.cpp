@@ -4,6 +4,8 @@
 #include "hex_digit.hpp"
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -34,15 +36,9 @@ void PutChar(Report &report, char ch)
 
 void PutDecimal(Report &report, std::uint64_t value)
 {
-    char digits[20];
-    std::size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (count != 0) {
-        PutChar(report, digits[--count]);
-    }
+    std::array<char, 24> digits{};
+    const int count = std::snprintf(digits.data(), digits.size(), "%" PRIu64, value);
+    Put(report, std::string_view(digits.data(), static_cast<std::size_t>(count)));
 }
 
 void PutHexByte(Report &report, std::uint8_t byte)

@@ -161,6 +161,14 @@ std::vector<CliCase> CliCases()
          {{kOdd + "\"\\\x01\xc3\xa9\xe2\x82\xac\xc3"
                   "A\xc3",
            "\n"}}},
+        // Columns in code points: the two bytes of an e acute are one.
+        {"SarifCodePoints",
+         {"--format=sarif", "a.hex"},
+         0,
+         {"\"startColumn\":2,", "\"startColumn\":2,", "\"startColumn\":4,\"endLine\":1,\"endColumn\":5}"},
+         "",
+         {{"a.hex", ":\xc3\xa9"
+                    "0G\n"}}},
         {"SarifWithoutAWorkingDirectory",
          {"--format=sarif", "@/a.hex"},
          0,
