@@ -18,9 +18,13 @@ set(HEXFOLD_HOST_CXX_COMPILER "" CACHE STRING
     "C++ compiler of the build host's hexfold in a cross build (empty: the host's default)")
 
 add_executable(hexfold::hexfold IMPORTED GLOBAL)
+add_executable(hexfold::check IMPORTED GLOBAL)
 if(HEXFOLD_EXECUTABLE)
-    # Named by the user: nothing to build.
+    # Named by the user: nothing to build; hexfold-check is the one beside it.
+    get_filename_component(hexfold_named_dir "${HEXFOLD_EXECUTABLE}" DIRECTORY)
     set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${HEXFOLD_EXECUTABLE}")
+    set_target_properties(hexfold::check PROPERTIES
+        IMPORTED_LOCATION "${hexfold_named_dir}/hexfold-check${CMAKE_EXECUTABLE_SUFFIX}")
     return()
 endif()
 
@@ -48,13 +52,15 @@ if(CMAKE_MAKE_PROGRAM)
     list(APPEND hexfold_host_args "-DCMAKE_MAKE_PROGRAM=${CMAKE_MAKE_PROGRAM}")
 endif()
 cmake_host_system_information(RESULT hexfold_host_jobs QUERY NUMBER_OF_LOGICAL_CORES)
-set(hexfold_host_build_args --target hexfold --parallel ${hexfold_host_jobs})
+set(hexfold_host_build_args --target hexfold hexfold-check --parallel ${hexfold_host_jobs})
 set(hexfold_host_executable "${hexfold_host_dir}/hexfold")
+set(hexfold_host_check "${hexfold_host_dir}/hexfold-check")
 get_property(hexfold_host_multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
 if(hexfold_host_multi_config)
     list(APPEND hexfold_host_args -DCMAKE_CONFIGURATION_TYPES=Release)
     list(APPEND hexfold_host_build_args --config Release)
     set(hexfold_host_executable "${hexfold_host_dir}/Release/hexfold")
+    set(hexfold_host_check "${hexfold_host_dir}/Release/hexfold-check")
 endif()
 
 message(STATUS "hexfold: building the build host's hexfold in ${hexfold_host_dir}")
@@ -89,8 +95,10 @@ if(NOT hexfold_host_status EQUAL 0)
     message(FATAL_ERROR "hexfold: no hexfold for the build host")
 endif()
 set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${hexfold_host_executable}")
+set_target_properties(hexfold::check PROPERTIES IMPORTED_LOCATION "${hexfold_host_check}")
 
 file(GLOB hexfold_host_inputs "${PROJECT_SOURCE_DIR}/CMakeLists.txt" "${PROJECT_SOURCE_DIR}/cmake/package/*.cmake" "${PROJECT_SOURCE_DIR}/cmake/modules/*.cmake"
     "${PROJECT_SOURCE_DIR}/src/*")
-# The tool itself too: if it goes, configuring again brings it back.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hexfold_host_inputs} "${hexfold_host_executable}")
+# The tools themselves too: if one goes, configuring again brings it back.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hexfold_host_inputs} "${hexfold_host_executable}"
+    "${hexfold_host_check}")

@@ -1,6 +1,6 @@
-# The core that the tool, the tests and the fuzzers share, the tool itself,
-# and what a project that embeds hexfold uses: hexfold::hexfold and
-# hexfold_add_image().
+# The core that the commands, the tests and the fuzzers share, the commands
+# hexfold and hexfold-check, and what a project that embeds hexfold uses:
+# hexfold::hexfold, hexfold::check and hexfold_add_image().
 set(HEXFOLD_CORE_SOURCES src/descriptor_io.cpp src/record_line.cpp src/record_reader.cpp src/steps_words.cpp
     src/vector_units.cpp src/conversion.cpp src/target_file.cpp)
 list(TRANSFORM HEXFOLD_CORE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
@@ -17,5 +17,19 @@ target_link_libraries(hexfold PRIVATE hexfold_core hexfold_warnings hexfold_hard
     hexfold_static)
 set_target_properties(hexfold_core hexfold PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
+# hexfold-check reads sources with hexfold's reader, digits and units.
+set(HEXFOLD_CHECK_SOURCES src/source_check.cpp src/check_report.cpp)
+list(TRANSFORM HEXFOLD_CHECK_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
+add_library(hexfold_check_core STATIC ${HEXFOLD_CHECK_SOURCES})
+target_link_libraries(hexfold_check_core PUBLIC hexfold_core PRIVATE hexfold_warnings hexfold_hardening
+    hexfold_reproducible)
+target_compile_definitions(hexfold_check_core PRIVATE HEXFOLD_VERSION="${PROJECT_VERSION}")
+add_executable(hexfold-check ${PROJECT_SOURCE_DIR}/src/hexfold_check.cpp)
+target_link_libraries(hexfold-check PRIVATE hexfold_check_core hexfold_warnings hexfold_hardening
+    hexfold_reproducible hexfold_static)
+target_compile_definitions(hexfold-check PRIVATE HEXFOLD_VERSION="${PROJECT_VERSION}")
+set_target_properties(hexfold_check_core hexfold-check PROPERTIES POSITION_INDEPENDENT_CODE ON)
+
 add_executable(hexfold::hexfold ALIAS hexfold)
+add_executable(hexfold::check ALIAS hexfold-check)
 include(${PROJECT_SOURCE_DIR}/cmake/package/hexfold_add_image.cmake)

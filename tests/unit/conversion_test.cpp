@@ -140,6 +140,27 @@ TEST_P(VectorUnitTest, DecodePairsEveryPairAtEveryPlace)
     }
 }
 
+// hexfold-check's mark step: every character value at each of the 64
+// places, among digits and among non-digits, against IsHexDigit.
+TEST_P(VectorUnitTest, MarkNonDigitsEveryCharacterAtEveryPlace)
+{
+    for (const char neighbour : {'0', 'f', 'G', '\x8A', '\xFF', ':'}) {
+        std::array<char, 64> text{};
+        text.fill(neighbour);
+        const std::uint64_t others = IsHexDigit(neighbour) ? 0 : ~std::uint64_t{0};
+        for (std::size_t place = 0; place < text.size(); ++place) {
+            for (int value = 0; value < 256; ++value) {
+                text[place] = static_cast<char>(value);
+                const std::uint64_t bit = std::uint64_t{1} << place;
+                const std::uint64_t expected = (others & ~bit) | (IsHexDigit(text[place]) ? 0 : bit);
+                ASSERT_EQ(steps_.mark_non_digits(text.data()), expected)
+                    << "character " << value << " at " << place << " among " << int{neighbour};
+            }
+            text[place] = neighbour;
+        }
+    }
+}
+
 // A name picks its unit where that unit can run, anything else the best one;
 // "none" is always there.
 TEST(ChooseVectorUnit, ByNameOrTheBest)
