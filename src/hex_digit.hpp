@@ -22,4 +22,10 @@ constexpr std::uint8_t ConvertHexDigitToNum(char ch)
     return 0;
 }
 
+// Whether hexfold reads ch as the digit it is, rather than as a stand-in 0.
+constexpr bool IsHexDigit(char ch)
+{
+    return ch == '0' || ConvertHexDigitToNum(ch) != 0;
+}
+
 #endif

@@ -72,6 +72,27 @@ inline std::uint64_t MarkStopsNeon(const char *text)
     const uint8x8_t packed = vshrn_n_u16(vreinterpretq_u16_u8(twice), 4);
     return vget_lane_u64(vreinterpret_u64_u8(packed), 0);
 }
+
+// 0xFF for each character that is not a digit: a digit's value is not 0,
+// or the digit is '0'.
+inline uint8x16_t NonDigitsNeon(uint8x16_t chars)
+{
+    const uint8x16_t values = DigitValuesNeon(chars);
+    return vmvnq_u8(vorrq_u8(vtstq_u8(values, values), vceqq_u8(chars, vdupq_n_u8('0'))));
+}
+
+// One bit for each of the 64 characters from text: set for every character
+// that is not a hexadecimal digit; packed as MarkStopsNeon packs its marks.
+inline std::uint64_t MarkNonDigitsNeon(const char *text)
+{
+    const uint8x16x4_t chars = vld4q_u8(reinterpret_cast<const std::uint8_t *>(text));
+    const uint8x16_t first_two = vsriq_n_u8(NonDigitsNeon(chars.val[1]), NonDigitsNeon(chars.val[0]), 1);
+    const uint8x16_t last_two = vsriq_n_u8(NonDigitsNeon(chars.val[3]), NonDigitsNeon(chars.val[2]), 1);
+    const uint8x16_t four = vsriq_n_u8(last_two, first_two, 2);
+    const uint8x16_t twice = vsriq_n_u8(four, four, 4);
+    const uint8x8_t packed = vshrn_n_u16(vreinterpretq_u16_u8(twice), 4);
+    return vget_lane_u64(vreinterpret_u64_u8(packed), 0);
+}
 #endif
 
 #endif

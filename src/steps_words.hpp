@@ -76,4 +76,36 @@ inline void DecodePairsWords(const char *pairs, std::uint8_t *bytes)
 
 inline constexpr std::size_t kWordsStepChars = 16;
 
+// Bit 8i + 7 of each byte of a word gathered into bit i of a byte.
+inline std::uint64_t GatherHighBits(std::uint64_t high)
+{
+    return (high * 0x0002040810204081) >> 56U;
+}
+
+// Bit 7 of each byte whose low seven bits lie in [first, last]; each sum
+// stays within its byte.
+constexpr std::uint64_t InRangeBits(std::uint64_t low, char first, char last)
+{
+    const std::uint64_t from_first = low + (0x80U - static_cast<std::uint8_t>(first)) * kEachByte;
+    const std::uint64_t past_last = low + (0x7FU - static_cast<std::uint8_t>(last)) * kEachByte;
+    return from_first & ~past_last & kHigh;
+}
+
+// One bit for each of the 64 characters from text: set for every character
+// that IsHexDigit refuses (the colon, the line feed, a carriage return, a
+// NUL, anything from 128 up). Setting bit 5 takes 'A'-'F' onto 'a'-'f' and
+// nothing else onto them.
+inline std::uint64_t MarkNonDigitsWords(const char *text)
+{
+    std::uint64_t digits = 0;
+    for (unsigned at = 0; at < 64; at += 8) {
+        const std::uint64_t word = LoadCharWord(text + at);
+        const std::uint64_t low = word & kLow7;
+        const std::uint64_t digit =
+            InRangeBits(low, '0', '9') | InRangeBits(low | (0x20 * kEachByte), 'a', 'f');
+        digits |= GatherHighBits(digit & ~word) << at;
+    }
+    return ~digits;
+}
+
 #endif

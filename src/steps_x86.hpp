@@ -144,4 +144,55 @@ HEXFOLD_AVX512 inline std::uint64_t MarkStopsAvx512(const char *text)
 // HEXFOLD_AVX512_EXCL_STOP
 #endif
 
+// The non-digit marks that the checker's walk reads: every character that
+// is not a hexadecimal digit, with the ranges of DigitValuesSse2 and its
+// wider forms.
+#if defined(__SSE2__)
+inline std::uint64_t MarkNonDigitsSse2(const char *text)
+{
+    std::uint64_t digits = 0;
+    for (unsigned at = 0; at < 64; at += 16) {
+        const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at));
+        const __m128i digit = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
+        const __m128i letter = _mm_sub_epi8(_mm_or_si128(chars, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+        const __m128i is_digit = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit),
+                                              _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter));
+        digits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(is_digit))} << at;
+    }
+    return ~digits;
+}
+#endif
+
+#if defined(HEXFOLD_HAVE_AVX2)
+// HEXFOLD_AVX2_EXCL_START
+HEXFOLD_AVX2 inline std::uint64_t MarkNonDigitsAvx2(const char *text)
+{
+    std::uint64_t digits = 0;
+    for (unsigned at = 0; at < 64; at += 32) {
+        const __m256i chars = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + at));
+        const __m256i digit = _mm256_sub_epi8(chars, _mm256_set1_epi8('0'));
+        const __m256i letter =
+            _mm256_sub_epi8(_mm256_or_si256(chars, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+        const __m256i is_digit =
+            _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit),
+                            _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter));
+        digits |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(is_digit))} << at;
+    }
+    return ~digits;
+}
+// HEXFOLD_AVX2_EXCL_STOP
+
+// HEXFOLD_AVX512_EXCL_START
+HEXFOLD_AVX512 inline std::uint64_t MarkNonDigitsAvx512(const char *text)
+{
+    const __m512i chars = _mm512_loadu_si512(text);
+    const __m512i digit = _mm512_sub_epi8(chars, _mm512_set1_epi8('0'));
+    const __m512i letter =
+        _mm512_sub_epi8(_mm512_or_si512(chars, _mm512_set1_epi8(0x20)), _mm512_set1_epi8('a'));
+    return ~(_mm512_cmple_epu8_mask(digit, _mm512_set1_epi8(9)) |
+             _mm512_cmple_epu8_mask(letter, _mm512_set1_epi8(5)));
+}
+// HEXFOLD_AVX512_EXCL_STOP
+#endif
+
 #endif

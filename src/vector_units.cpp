@@ -78,7 +78,7 @@ template <std::uint64_t (*kMarkStops)(const char *), void (*kDecodePairs)(const 
     return run;
 }
 
-constexpr UnitSteps kWordsSteps{MarkStopsWords, DecodePairsWords, kWordsStepChars};
+constexpr UnitSteps kWordsSteps{MarkStopsWords, DecodePairsWords, kWordsStepChars, MarkNonDigitsWords};
 
 PlainRun WalkWords(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
@@ -87,7 +87,7 @@ PlainRun WalkWords(const char *text, std::size_t available, std::uint8_t *bytes,
 }
 
 #if defined(__SSE2__)
-constexpr UnitSteps kSse2Steps{MarkStopsSse2, DecodePairsSse2, 16};
+constexpr UnitSteps kSse2Steps{MarkStopsSse2, DecodePairsSse2, 16, MarkNonDigitsSse2};
 
 PlainRun WalkSse2(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
@@ -97,8 +97,8 @@ PlainRun WalkSse2(const char *text, std::size_t available, std::uint8_t *bytes, 
 #endif
 
 #if defined(HEXFOLD_HAVE_AVX2)
-constexpr UnitSteps kAvx2Steps{MarkStopsAvx2, DecodePairsAvx2, 32};
-constexpr UnitSteps kAvx512Steps{MarkStopsAvx512, DecodePairsAvx512, 64};
+constexpr UnitSteps kAvx2Steps{MarkStopsAvx2, DecodePairsAvx2, 32, MarkNonDigitsAvx2};
+constexpr UnitSteps kAvx512Steps{MarkStopsAvx512, DecodePairsAvx512, 64, MarkNonDigitsAvx512};
 
 // Run only where the processor has the unit, so that
 // tests/coverage/coverage-report leaves each out of the count on one without it.
@@ -127,7 +127,7 @@ bool HasAvx512Bw()
 #endif
 
 #if defined(HEXFOLD_HAVE_NEON)
-constexpr UnitSteps kNeonSteps{MarkStopsNeon, DecodePairsNeon, 32};
+constexpr UnitSteps kNeonSteps{MarkStopsNeon, DecodePairsNeon, 32, MarkNonDigitsNeon};
 
 PlainRun WalkNeon(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {

@@ -30,12 +30,14 @@ enum class ProcessorNeed {
     kAvx512Bw, // with AVX-512F, which it extends
 };
 
-// A unit's two steps: marking the line feeds and NULs of 64 characters, one
-// bit each, and decoding exactly chars characters into chars / 2 bytes.
+// A unit's steps: marking the line feeds and NULs of 64 characters, one
+// bit each, and decoding exactly chars characters into chars / 2 bytes; for
+// hexfold-check, marking the 64 characters that are not hexadecimal digits.
 struct UnitSteps {
     std::uint64_t (*mark_stops)(const char *text) = nullptr;
     void (*decode_pairs)(const char *pairs, std::uint8_t *bytes) = nullptr;
     std::size_t chars = 0;
+    std::uint64_t (*mark_non_digits)(const char *text) = nullptr;
 };
 
 using PlainPiecesWalk = PlainRun (*)(const char *text, std::size_t available, std::uint8_t *bytes,

@@ -19,9 +19,13 @@ set(HEXFOLD_HOST_CXX_COMPILER "" CACHE STRING
     "C++ compiler of the build host's hexfold in a cross build (empty: the host's default)")
 
 add_executable(hexfold::hexfold IMPORTED GLOBAL)
+add_executable(hexfold::check IMPORTED GLOBAL)
 if(HEXFOLD_EXECUTABLE)
-    # Named by the user: nothing to build.
+    # Named by the user: nothing to build; hexfold-check is the one beside it.
+    get_filename_component(hexfold_named_dir "${HEXFOLD_EXECUTABLE}" DIRECTORY)
     set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${HEXFOLD_EXECUTABLE}")
+    set_target_properties(hexfold::check PROPERTIES
+        IMPORTED_LOCATION "${hexfold_named_dir}/hexfold-check${CMAKE_EXECUTABLE_SUFFIX}")
     return()
 endif()
 
@@ -48,7 +52,7 @@ endif()
 if(CMAKE_MAKE_PROGRAM)
     list(APPEND hexfold_host_args "-DCMAKE_MAKE_PROGRAM=${CMAKE_MAKE_PROGRAM}")
 endif()
-set(hexfold_host_build_args --target hexfold)
+set(hexfold_host_build_args --target hexfold hexfold-check)
 # As many jobs as the user asked for: CMAKE_BUILD_PARALLEL_LEVEL from the
 # cache here, from the environment by cmake --build itself, and otherwise the
 # generator's default.
@@ -56,27 +60,31 @@ if(CMAKE_BUILD_PARALLEL_LEVEL)
     list(APPEND hexfold_host_build_args --parallel ${CMAKE_BUILD_PARALLEL_LEVEL})
 endif()
 set(hexfold_host_executable "${hexfold_host_dir}/hexfold")
+set(hexfold_host_check "${hexfold_host_dir}/hexfold-check")
 get_property(hexfold_host_multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
 if(hexfold_host_multi_config)
     list(APPEND hexfold_host_args -DCMAKE_CONFIGURATION_TYPES=Release)
     list(APPEND hexfold_host_build_args --config Release)
     set(hexfold_host_executable "${hexfold_host_dir}/Release/hexfold")
+    set(hexfold_host_check "${hexfold_host_dir}/Release/hexfold-check")
 endif()
 
 file(GLOB hexfold_host_inputs "${CMAKE_CURRENT_SOURCE_DIR}/CMakeLists.txt" "${CMAKE_CURRENT_SOURCE_DIR}/cmake/package/*.cmake"
     "${CMAKE_CURRENT_SOURCE_DIR}/cmake/modules/*.cmake" "${CMAKE_CURRENT_SOURCE_DIR}/src/*")
-# The tool itself too: if it goes, configuring again brings it back.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hexfold_host_inputs} "${hexfold_host_executable}")
+# The tools themselves too: if one goes, configuring again brings it back.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hexfold_host_inputs} "${hexfold_host_executable}"
+    "${hexfold_host_check}")
 set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${hexfold_host_executable}")
+set_target_properties(hexfold::check PROPERTIES IMPORTED_LOCATION "${hexfold_host_check}")
 
 # The last good build's stamp holds what it was made with, and its time is
-# when that build began; it stands while the tool is there and no input is
+# when that build began; it stands while the tools are there and no input is
 # newer (IS_NEWER_THAN is true on equal times too, so a change in the same
 # instant builds again).
 set(hexfold_host_done "${CMAKE_CURRENT_BINARY_DIR}/host-built.txt")
 string(REPLACE ";" " " hexfold_host_made_with "${CMAKE_GENERATOR} ${hexfold_host_args}")
 set(hexfold_host_current OFF)
-if(EXISTS "${hexfold_host_executable}" AND EXISTS "${hexfold_host_done}")
+if(EXISTS "${hexfold_host_executable}" AND EXISTS "${hexfold_host_check}" AND EXISTS "${hexfold_host_done}")
     file(READ "${hexfold_host_done}" hexfold_host_previous)
     if(hexfold_host_previous STREQUAL hexfold_host_made_with)
         set(hexfold_host_current ON)

@@ -1,13 +1,15 @@
-# Install rules: the tool, its man page and changelog, and the CMake package.
+# Install rules: the tools, their man pages and changelog, and the CMake package.
 include(GNUInstallDirs)
-install(TARGETS hexfold RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS hexfold hexfold-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Debian installs man pages compressed; -n keeps the archive free of a timestamp.
-add_custom_command(OUTPUT hexfold.1.gz
-    COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/docs/hexfold.1 > hexfold.1.gz
-    DEPENDS docs/hexfold.1
-    VERBATIM)
-add_custom_target(manpage ALL DEPENDS hexfold.1.gz)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/hexfold.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+foreach(page hexfold hexfold-check)
+    add_custom_command(OUTPUT ${page}.1.gz
+        COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/docs/${page}.1 > ${page}.1.gz
+        DEPENDS docs/${page}.1
+        VERBATIM)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+add_custom_target(manpage ALL DEPENDS hexfold.1.gz hexfold-check.1.gz)
 
 # The package's changelog is kept in Debian's format; its newest entry must
 # name the version that is being built.

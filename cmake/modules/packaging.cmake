@@ -13,7 +13,8 @@ followed by pairs of hexadecimal digits, and writes the bytes those pairs
 stand for to a binary image behind a four-byte little-endian length header.
 It is meant for firmware build scripts and for people flashing devices: one
 file per run, no options, and a distinct exit status and one-line message
-for each kind of failure.")
+for each kind of failure. hexfold-check reports, at file:line:column, every
+line that hexfold would turn into a wrong image, for editors and CI.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -12,6 +12,7 @@
 set -euo pipefail
 
 hexfold=$1
+check=${3:-$(dirname "$hexfold")/hexfold-check}
 skip() {
     echo "skipped: $*"
     exit 77
@@ -35,6 +36,10 @@ fi
 # 8.73 and 8.95); each budget is 25% above the higher figure.
 readonly default_budget=3110
 readonly none_budget=6400
+# hexfold-check, default unit: clean lines 2.13 and 2.06, CR LF lines (a
+# finding on each) 2.58 and 2.53.
+readonly check_budget=2660
+readonly check_crlf_budget=3220
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -54,15 +59,17 @@ awk 'BEGIN {
 }' >"$work/block.hex"
 for _ in $(seq 64); do cat "$work/block.hex"; done >"$work/lines.hex"
 sed 's/$/\x00/' "$work/lines.hex" >"$work/nul.hex"
+sed 's/$/\r/' "$work/lines.hex" >"$work/crlf.hex"
 
 # Prints thousandths of an instruction per byte of source; an empty unit
-# leaves the choice to hexfold.
+# leaves the choice to hexfold. Without an output, hexfold-check's reading.
 count() {
-    local unit=$1 source=$2 out=$3
-    local choice=(-u HEXFOLD_VECTOR_UNIT)
+    local unit=$1 source=$2 out=${3:-}
+    local choice=(-u HEXFOLD_VECTOR_UNIT) run=("$check" "$source")
     [[ -z $unit ]] || choice=("HEXFOLD_VECTOR_UNIT=$unit")
+    [[ -z $out ]] || run=("$hexfold" "$source" "$out")
     env "${choice[@]}" valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" \
-        "$hexfold" "$source" "$out" 2>/dev/null
+        "${run[@]}" >/dev/null 2>&1
     local instructions
     instructions=$(sed -n 's/^summary: *\([0-9][0-9]*\).*/\1/p' "$work/callgrind.out")
     [[ -n $instructions ]] || {
@@ -75,11 +82,16 @@ count() {
 default=$(count "" "$work/lines.hex" "$work/default.bin")
 none=$(count none "$work/lines.hex" "$work/none.bin")
 general=$(count "" "$work/nul.hex" "$work/general.bin")
+checked=$(count "" "$work/lines.hex")
+checked_crlf=$(count "" "$work/crlf.hex")
 cmp "$work/default.bin" "$work/none.bin"
 printf 'instructions per source byte: default unit %d.%03d (budget %d.%03d), none %d.%03d (budget %d.%03d), general path %d.%03d\n' \
     $((default / 1000)) $((default % 1000)) $((default_budget / 1000)) $((default_budget % 1000)) \
     $((none / 1000)) $((none % 1000)) $((none_budget / 1000)) $((none_budget % 1000)) \
     $((general / 1000)) $((general % 1000))
+printf 'hexfold-check: clean lines %d.%03d (budget %d.%03d), CR LF lines %d.%03d (budget %d.%03d)\n' \
+    $((checked / 1000)) $((checked % 1000)) $((check_budget / 1000)) $((check_budget % 1000)) \
+    $((checked_crlf / 1000)) $((checked_crlf % 1000)) $((check_crlf_budget / 1000)) $((check_crlf_budget % 1000))
 
 status=0
 fail() {
@@ -91,4 +103,8 @@ fail() {
 # Half the general path's count or less: the unit takes the pieces.
 ((default * 2 <= general)) || fail "the default unit does not take the lines from the general path"
 ((none * 5 <= general * 4)) || fail "the none unit does not take the lines from the general path"
+((checked <= check_budget)) || fail "hexfold-check is over its budget on clean lines"
+((checked_crlf <= check_crlf_budget)) || fail "hexfold-check is over its budget on CR LF lines"
+# Checking a clean source costs no more than converting it.
+((checked <= default)) || fail "hexfold-check reads clean lines with more instructions than hexfold converts them"
 exit $status

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <set>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -138,6 +140,27 @@ TEST_P(VectorUnitTest, DecodePairsEveryPairAtEveryPlace)
     }
 }
 
+// hexfold-check's mark step: every character value at each of the 64
+// places, among digits and among non-digits, against IsHexDigit.
+TEST_P(VectorUnitTest, MarkNonDigitsEveryCharacterAtEveryPlace)
+{
+    for (const char neighbour : {'0', 'f', 'G', '\x8A', '\xFF', ':'}) {
+        std::array<char, 64> text{};
+        text.fill(neighbour);
+        const std::uint64_t others = IsHexDigit(neighbour) ? 0 : ~std::uint64_t{0};
+        for (std::size_t place = 0; place < text.size(); ++place) {
+            for (int value = 0; value < 256; ++value) {
+                text[place] = static_cast<char>(value);
+                const std::uint64_t bit = std::uint64_t{1} << place;
+                const std::uint64_t expected = (others & ~bit) | (IsHexDigit(text[place]) ? 0 : bit);
+                ASSERT_EQ(steps_.mark_non_digits(text.data()), expected)
+                    << "character " << value << " at " << place << " among " << int{neighbour};
+            }
+            text[place] = neighbour;
+        }
+    }
+}
+
 // A name picks its unit where that unit can run, anything else the best one;
 // "none" is always there.
 TEST(ChooseVectorUnit, ByNameOrTheBest)
@@ -157,6 +180,27 @@ TEST(ChooseVectorUnit, ByNameOrTheBest)
     for (const char *other :
          {static_cast<const char *>(nullptr), "", "NONE", "Sse2", "avx", "avx2 ", "neon2"}) {
         EXPECT_EQ(ChooseVectorUnit(other), best) << (other == nullptr ? "unset" : other);
+    }
+}
+
+// What each architecture must build, and which of those every processor of
+// it runs: a unit lost from the build would otherwise only skip its tests.
+TEST(ChooseVectorUnit, EachArchitectureBuildsItsOwn)
+{
+    struct Own {
+        std::set<std::string_view> built;
+        std::set<std::string_view> everywhere;
+    };
+#if defined(__x86_64__)
+    const Own own = {{"none", "sse2", "avx2", "avx512"}, {"none", "sse2"}};
+#elif defined(__aarch64__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const Own own = {{"none", "neon"}, {"none", "neon"}};
+#else
+    const Own own = {{"none"}, {"none"}};
+#endif
+    for (const VectorUnitInfo &info : kVectorUnits) {
+        EXPECT_EQ(info.built, own.built.contains(info.name)) << info.name;
+        EXPECT_TRUE(!own.everywhere.contains(info.name) || VectorUnitUsable(info.unit)) << info.name;
     }
 }
 

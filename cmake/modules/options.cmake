@@ -1,0 +1,15 @@
+# Directory-scoped: they reach the targets defined in hexfold's directories
+# only, never a parent project's.
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+if(HEXFOLD_IS_TOP_LEVEL)
+    set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+    if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+        set(CMAKE_BUILD_TYPE Release)
+    endif()
+    include(CTest)
+    option(HEXFOLD_FUZZ "Build the libFuzzer targets and their timed runs instead of the test suite (clang only)" OFF)
+endif()
+option(HEXFOLD_HARDEN "Harden the tool's optimised builds as Debian's build flags do" ON)
+option(HEXFOLD_STATIC "Link the tool statically (static-pie), needing no C library where it runs" OFF)
