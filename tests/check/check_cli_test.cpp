@@ -380,7 +380,7 @@ TEST_P(Cli, StatusReportAndMessage)
             close(1);
         }
         alarm(HEXFOLD_TEST_TIMEOUT);
-        execv(kEmulator.empty() ? HEXFOLD_CHECK_BINARY : kEmulator[0].c_str(), argv.data());
+        execvp(kEmulator.empty() ? HEXFOLD_CHECK_BINARY : argv[0], argv.data());
         _exit(127);
     }
     int wait_status = 0;

@@ -315,9 +315,9 @@ TEST(GeneratedSources, SummaryIsHexfoldsAndOnlyFindingsLookLikeFindings)
             // And hexfold itself, on the same file.
             const std::string dir = testing::TempDir();
             std::ofstream(dir + "/generated.hex", std::ios::binary) << source;
-            const int status = std::system((kHexfoldCommand + " " + dir + "/generated.hex " + dir +
-                                            "/generated.bin >/dev/null")
-                                               .c_str());
+            const int status = std::system(
+                (kHexfoldCommand + " " + dir + "/generated.hex " + dir + "/generated.bin >/dev/null")
+                    .c_str());
             EXPECT_EQ(WEXITSTATUS(status), best.verdict.status) << "seed " << seed;
             EXPECT_EQ(std::filesystem::file_size(dir + "/generated.bin"), best.verdict.target_size)
                 << "seed " << seed;
