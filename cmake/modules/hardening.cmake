@@ -15,7 +15,8 @@ add_library(hexfold_hardening INTERFACE)
 if(HEXFOLD_HARDEN)
     include(CheckCXXCompilerFlag)
     include(CheckPIESupported)
-    check_pie_supported()
+    # CXX alone: checks of an embedding firmware's own languages are its own.
+    check_pie_supported(LANGUAGES CXX)
     set(hexfold_harden_flags -U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2 -fstack-protector-strong)
     # -fcf-protection exists on x86 only; stack clash protection not everywhere.
     foreach(flag -fstack-clash-protection -fcf-protection)
@@ -37,4 +38,4 @@ endif()
 # the debugger.
 add_library(hexfold_reproducible INTERFACE)
 target_compile_options(hexfold_reproducible INTERFACE
-    "$<${optimised}:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=;-ffile-prefix-map=${PROJECT_BINARY_DIR}/=>")
+    "$<${optimised}:-ffile-prefix-map=${CMAKE_CURRENT_SOURCE_DIR}/=;-ffile-prefix-map=${CMAKE_CURRENT_BINARY_DIR}/=>")

@@ -8,7 +8,8 @@
 # directory, which Unix Makefiles cannot depend on from another directory.
 # hexfold's files are the parent's configure dependencies, so a change to
 # them reconfigures, which rebuilds the tool, and the images that depend on
-# it convert again; with nothing changed a build does nothing.
+# it convert again; with nothing changed a build does nothing, and a
+# reconfigure does not run the host build at all.
 #
 # The device must not reach it: the environment's compilers, flags and
 # toolchain file are unset, and nothing of the parent's compiler or flags is
@@ -28,10 +29,10 @@ if(HEXFOLD_EXECUTABLE)
     return()
 endif()
 
-set(hexfold_host_dir "${PROJECT_BINARY_DIR}/host")
-set(hexfold_host_log "${PROJECT_BINARY_DIR}/host.log")
+set(hexfold_host_dir "${CMAKE_CURRENT_BINARY_DIR}/host")
+set(hexfold_host_log "${CMAKE_CURRENT_BINARY_DIR}/host.log")
 # A build directory keeps its first compiler: another one needs a new one.
-set(hexfold_host_stamp "${PROJECT_BINARY_DIR}/host-compiler.txt")
+set(hexfold_host_stamp "${CMAKE_CURRENT_BINARY_DIR}/host-compiler.txt")
 if(EXISTS "${hexfold_host_stamp}")
     file(READ "${hexfold_host_stamp}" hexfold_host_previous)
     if(NOT hexfold_host_previous STREQUAL HEXFOLD_HOST_CXX_COMPILER)
@@ -51,8 +52,13 @@ endif()
 if(CMAKE_MAKE_PROGRAM)
     list(APPEND hexfold_host_args "-DCMAKE_MAKE_PROGRAM=${CMAKE_MAKE_PROGRAM}")
 endif()
-cmake_host_system_information(RESULT hexfold_host_jobs QUERY NUMBER_OF_LOGICAL_CORES)
-set(hexfold_host_build_args --target hexfold hexfold-check --parallel ${hexfold_host_jobs})
+set(hexfold_host_build_args --target hexfold hexfold-check)
+# As many jobs as the user asked for: CMAKE_BUILD_PARALLEL_LEVEL from the
+# cache here, from the environment by cmake --build itself, and otherwise the
+# generator's default.
+if(CMAKE_BUILD_PARALLEL_LEVEL)
+    list(APPEND hexfold_host_build_args --parallel ${CMAKE_BUILD_PARALLEL_LEVEL})
+endif()
 set(hexfold_host_executable "${hexfold_host_dir}/hexfold")
 set(hexfold_host_check "${hexfold_host_dir}/hexfold-check")
 get_property(hexfold_host_multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
@@ -63,10 +69,42 @@ if(hexfold_host_multi_config)
     set(hexfold_host_check "${hexfold_host_dir}/Release/hexfold-check")
 endif()
 
+file(GLOB hexfold_host_inputs "${CMAKE_CURRENT_SOURCE_DIR}/CMakeLists.txt" "${CMAKE_CURRENT_SOURCE_DIR}/cmake/package/*.cmake"
+    "${CMAKE_CURRENT_SOURCE_DIR}/cmake/modules/*.cmake" "${CMAKE_CURRENT_SOURCE_DIR}/src/*")
+# The tools themselves too: if one goes, configuring again brings it back.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hexfold_host_inputs} "${hexfold_host_executable}"
+    "${hexfold_host_check}")
+set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${hexfold_host_executable}")
+set_target_properties(hexfold::check PROPERTIES IMPORTED_LOCATION "${hexfold_host_check}")
+
+# The last good build's stamp holds what it was made with, and its time is
+# when that build began; it stands while the tools are there and no input is
+# newer (IS_NEWER_THAN is true on equal times too, so a change in the same
+# instant builds again).
+set(hexfold_host_done "${CMAKE_CURRENT_BINARY_DIR}/host-built.txt")
+string(REPLACE ";" " " hexfold_host_made_with "${CMAKE_GENERATOR} ${hexfold_host_args}")
+set(hexfold_host_current OFF)
+if(EXISTS "${hexfold_host_executable}" AND EXISTS "${hexfold_host_check}" AND EXISTS "${hexfold_host_done}")
+    file(READ "${hexfold_host_done}" hexfold_host_previous)
+    if(hexfold_host_previous STREQUAL hexfold_host_made_with)
+        set(hexfold_host_current ON)
+        foreach(input IN LISTS hexfold_host_inputs)
+            if("${input}" IS_NEWER_THAN "${hexfold_host_done}")
+                set(hexfold_host_current OFF)
+                break()
+            endif()
+        endforeach()
+    endif()
+endif()
+if(hexfold_host_current)
+    return()
+endif()
+
 message(STATUS "hexfold: building the build host's hexfold in ${hexfold_host_dir}")
-file(REMOVE "${hexfold_host_log}")
+file(REMOVE "${hexfold_host_log}" "${hexfold_host_done}")
+file(WRITE "${hexfold_host_done}.new" "${hexfold_host_made_with}")
 execute_process(
-    COMMAND ${hexfold_host_env} "${CMAKE_COMMAND}" -S "${PROJECT_SOURCE_DIR}" -B "${hexfold_host_dir}"
+    COMMAND ${hexfold_host_env} "${CMAKE_COMMAND}" -S "${CMAKE_CURRENT_SOURCE_DIR}" -B "${hexfold_host_dir}"
             -G "${CMAKE_GENERATOR}" ${hexfold_host_args}
     OUTPUT_FILE "${hexfold_host_log}" ERROR_FILE "${hexfold_host_log}"
     RESULT_VARIABLE hexfold_host_status)
@@ -94,11 +132,4 @@ if(NOT hexfold_host_status EQUAL 0)
         "see ${hexfold_host_log}")
     message(FATAL_ERROR "hexfold: no hexfold for the build host")
 endif()
-set_target_properties(hexfold::hexfold PROPERTIES IMPORTED_LOCATION "${hexfold_host_executable}")
-set_target_properties(hexfold::check PROPERTIES IMPORTED_LOCATION "${hexfold_host_check}")
-
-file(GLOB hexfold_host_inputs "${PROJECT_SOURCE_DIR}/CMakeLists.txt" "${PROJECT_SOURCE_DIR}/cmake/package/*.cmake" "${PROJECT_SOURCE_DIR}/cmake/modules/*.cmake"
-    "${PROJECT_SOURCE_DIR}/src/*")
-# The tools themselves too: if one goes, configuring again brings it back.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hexfold_host_inputs} "${hexfold_host_executable}"
-    "${hexfold_host_check}")
+file(RENAME "${hexfold_host_done}.new" "${hexfold_host_done}")

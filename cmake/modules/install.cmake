@@ -4,37 +4,38 @@ install(TARGETS hexfold hexfold-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR
 # Debian installs man pages compressed; -n keeps the archive free of a timestamp.
 foreach(page hexfold hexfold-check)
     add_custom_command(OUTPUT ${page}.1.gz
-        COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/docs/${page}.1 > ${page}.1.gz
+        COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/docs/${page}.1 > ${page}.1.gz
         DEPENDS docs/${page}.1
         VERBATIM)
-    install(FILES ${PROJECT_BINARY_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 add_custom_target(manpage ALL DEPENDS hexfold.1.gz hexfold-check.1.gz)
 
 # The package's changelog is kept in Debian's format; its newest entry must
 # name the version that is being built.
 file(STRINGS packaging/changelog changelog_head LIMIT_COUNT 1)
-if(NOT changelog_head MATCHES "^hexfold \\(${PROJECT_VERSION}\\) ")
-    message(FATAL_ERROR "packaging/changelog has no entry for ${PROJECT_VERSION} at its top")
+if(NOT changelog_head MATCHES "^hexfold \\(${hexfold_version}\\) ")
+    message(FATAL_ERROR "packaging/changelog has no entry for ${hexfold_version} at its top")
 endif()
 add_custom_command(OUTPUT changelog.gz
-    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > changelog.gz
+    COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog > changelog.gz
     DEPENDS packaging/changelog
     VERBATIM)
 add_custom_target(changelog ALL DEPENDS changelog.gz)
-install(FILES packaging/copyright ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The package's CMake files go under a literal lib/, not a multiarch
 # directory, where a cross build looking for a host tool would not search.
 # The version file is arch-independent so that a 32-bit device build
-# accepts a 64-bit host's hexfold.
+# accepts a 64-bit host's hexfold, and takes hexfold's own version: embedded
+# with HEXFOLD_INSTALL, PROJECT_VERSION is the firmware's.
 include(CMakePackageConfigHelpers)
 set(hexfold_cmake_dir lib/cmake/hexfold)
 configure_package_config_file(cmake/package/hexfoldConfig.cmake.in hexfoldConfig.cmake
     INSTALL_DESTINATION ${hexfold_cmake_dir}
     PATH_VARS CMAKE_INSTALL_BINDIR)
-write_basic_package_version_file(hexfoldConfigVersion.cmake
+write_basic_package_version_file(hexfoldConfigVersion.cmake VERSION ${hexfold_version}
     COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
-install(FILES ${PROJECT_BINARY_DIR}/hexfoldConfig.cmake ${PROJECT_BINARY_DIR}/hexfoldConfigVersion.cmake
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/hexfoldConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/hexfoldConfigVersion.cmake
     cmake/package/hexfold_add_image.cmake cmake/package/hexfold_convert.cmake
     DESTINATION ${hexfold_cmake_dir})

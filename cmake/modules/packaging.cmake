@@ -2,8 +2,11 @@
 # (cpack -G RPM, of a HEXFOLD_STATIC build for the release).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME hexfold)
+# CPack would take the top-level project's version, a firmware's when hexfold
+# is embedded with HEXFOLD_INSTALL.
+set(CPACK_PACKAGE_VERSION ${hexfold_version})
 set(CPACK_PACKAGE_CONTACT "hexfold maintainers <maintainers@users.noreply.c-seed-3ff0bb9d.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${hexfold_description}")
 set(CPACK_PACKAGE_DESCRIPTION "\
 hexfold reads a Zintar firmware file, text in which every line is a colon
 followed by pairs of hexadecimal digits, and writes the bytes those pairs
