@@ -1,6 +1,8 @@
 // The word unit's steps, for every processor: stops marked eight characters
 // to a 64-bit word whose bytes' sums never carry into a neighbour, and pairs
-// decoded through a table built from ConvertHexDigitToNum.
+// decoded through a table built from ConvertHexDigitToNum. Its constants are
+// immediates, and its kit holds nothing: held in registers, they would
+// crowd out the walk's own values.
 #ifndef HEXFOLD_STEPS_WORDS_HPP
 #define HEXFOLD_STEPS_WORDS_HPP
 
@@ -16,6 +18,15 @@ static_assert(std::endian::native == std::endian::little || std::endian::native 
 inline constexpr std::uint64_t kEachByte = 0x0101010101010101;
 inline constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
 inline constexpr std::uint64_t kHigh = 0x80 * kEachByte;
+
+struct WordsKit {};
+
+inline WordsKit MakeWordsKit()
+{
+    return {};
+}
+
+inline void HoldKit(WordsKit & /*kit*/) {}
 
 // Eight characters with character i in bits 8i to 8i + 7, on any byte order.
 inline std::uint64_t LoadCharWord(const char *text)
@@ -43,13 +54,18 @@ inline std::uint64_t GoOnBitsOfWord(std::uint64_t word)
 }
 
 // One bit for each of the 64 characters from text: set for a line feed or a NUL.
-inline std::uint64_t MarkStopsWords(const char *text)
+inline std::uint64_t MarkStopsWords(const WordsKit & /*kit*/, const char *text)
 {
     std::uint64_t go_on = 0;
     for (unsigned at = 0; at < 64; at += 8) {
         go_on |= GoOnBitsOfWord(LoadCharWord(text + at)) << at;
     }
     return ~go_on;
+}
+
+inline std::uint64_t MarkStopsWords(const char *text)
+{
+    return MarkStopsWords(MakeWordsKit(), text);
 }
 
 // Every pair of characters' byte, indexed by the two characters exactly as
@@ -67,11 +83,16 @@ inline std::uint8_t PairValue(const char *pair)
 // 8 pairs, 16 characters, into 8 bytes, one table load a pair: fewer
 // instructions than decoding digits in words, and the lines that digits
 // touch stay in the cache.
-inline void DecodePairsWords(const char *pairs, std::uint8_t *bytes)
+inline void DecodePairsWords(const WordsKit & /*kit*/, const char *pairs, std::uint8_t *bytes)
 {
     for (std::size_t k = 0; k < 8; ++k) {
         bytes[k] = PairValue(pairs + 2 * k);
     }
+}
+
+inline void DecodePairsWords(const char *pairs, std::uint8_t *bytes)
+{
+    DecodePairsWords(MakeWordsKit(), pairs, bytes);
 }
 
 inline constexpr std::size_t kWordsStepChars = 16;

@@ -105,6 +105,6 @@ fail() {
 ((none * 5 <= general * 4)) || fail "the none unit does not take the lines from the general path"
 ((checked <= check_budget)) || fail "hexfold-check is over its budget on clean lines"
 ((checked_crlf <= check_crlf_budget)) || fail "hexfold-check is over its budget on CR LF lines"
-# Checking a clean source costs no more than converting it.
-((checked <= default)) || fail "hexfold-check reads clean lines with more instructions than hexfold converts them"
+# Half the general path's count or less: hexfold-check reads clean lines in bulk too.
+((checked * 2 <= general)) || fail "hexfold-check does not read clean lines in bulk"
 exit $status

@@ -277,6 +277,51 @@ TEST_P(VectorUnitTest, TheLimitIsExact)
     }
 }
 
+// The walk on its own, with line feeds past the text's end: it takes whole
+// pieces, none whose line feed lies past available, none that starts with
+// more than room bytes written, and it stops short of neither limit by more
+// than a piece and a mark step. Rows: a line, and every how many lines a
+// shorter one stands in for it (0 for never).
+TEST_P(VectorUnitTest, WalkStopsAtTheTextsEndAndTheRoom)
+{
+    const auto line = [](std::size_t digits, const char *end) {
+        std::string text = ":";
+        for (std::size_t k = 0; k < digits; ++k) {
+            text += "0123456789abcdefABCDEF"[k % 22];
+        }
+        return text.append(end);
+    };
+    const struct {
+        std::string line;
+        std::size_t short_every;
+    } rows[] = {{line(42, "\n"), 0},
+                {line(42, "\n"), 7},
+                {line(41, "\r\n"), 5},
+                {line(9, "\n"), 0},
+                {line(253, "\n"), 3}};
+    for (const auto &row : rows) {
+        std::string text;
+        for (std::size_t k = 1; text.size() < 3000; ++k) {
+            text += row.short_every != 0 && k % row.short_every == 0 ? ":0A1B\n" : row.line;
+        }
+        for (std::size_t available = 300; available < 1000; ++available) {
+            for (const std::size_t room : {std::size_t{2}, std::size_t{100}, std::size_t{1000}}) {
+                std::array<std::uint8_t, 2048> bytes{};
+                const PlainRun run = DecodePlainPieces(unit_, text.data(), available, bytes.data(), room);
+                ASSERT_LE(run.chars, available) << available;
+                ASSERT_EQ(text[run.chars - 1], '\n') << available;
+                const std::string taken = text.substr(0, run.chars);
+                ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(run.bytes)),
+                          ConvertWithLineReads(taken, 0xFFFFFFFF).payload);
+                const std::size_t last_start = taken.rfind('\n', run.chars - 2) + 1;
+                EXPECT_LE(run.bytes - (run.chars - last_start - 1) / 2, room) << available << ", " << room;
+                EXPECT_TRUE(run.bytes > room || run.chars + kMaxPieceSize + 64 >= available)
+                    << available << ", " << room;
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Units, VectorUnitTest, testing::ValuesIn(VectorUnitNames()),
                          [](const testing::TestParamInfo<std::string> &param) { return param.param; });
 
