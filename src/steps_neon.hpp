@@ -99,6 +99,24 @@ inline std::uint64_t MarkStopsNeon(const char *text)
     return MarkStopsNeon(MakeNeonKit(), text);
 }
 
+// Whether [from, to), 32 characters or more, holds no line feed and no NUL,
+// from its least character, since both are below 0x0B (as NoStopsInWords).
+inline constexpr std::size_t kNeonCheckChars = 32;
+
+inline bool NoStopsInNeon(const NeonKit & /*kit*/, const char *from, const char *to)
+{
+    const auto least_of = [](const char *at) noexcept {
+        const uint8x16x2_t chunk = vld1q_u8_x2(reinterpret_cast<const std::uint8_t *>(at));
+        return vminq_u8(chunk.val[0], chunk.val[1]);
+    };
+    // The first and last 32 characters, and any between.
+    uint8x16_t least = vminq_u8(least_of(from), least_of(to - kNeonCheckChars));
+    for (from += kNeonCheckChars; from < to - kNeonCheckChars; from += kNeonCheckChars) {
+        least = vminq_u8(least, least_of(from));
+    }
+    return vminvq_u8(least) >= 0x0B;
+}
+
 // 0xFF for each character that is not a digit: a digit's value is not 0,
 // or the digit is '0'.
 inline uint8x16_t NonDigitsNeon(uint8x16_t chars)

@@ -68,6 +68,34 @@ inline std::uint64_t MarkStopsWords(const char *text)
     return MarkStopsWords(MakeWordsKit(), text);
 }
 
+// Whether [from, to), 16 characters or more, holds no line feed and no
+// NUL, both below 0x0B: a word has a byte below 0x0B exactly when word -
+// 0x0B0B... sets bit 7 of a byte whose own bit 7 is clear (the lowest such
+// byte borrows nothing), on either byte order. Other characters below 0x0B
+// say no too, and the walk then finds the stop from the marks.
+inline constexpr std::size_t kWordsCheckChars = 16;
+
+inline bool NoStopsInWords(const WordsKit & /*kit*/, const char *from, const char *to)
+{
+    // Bit 7 of each byte clear where one of two words sets it as above:
+    // ~(w - e) is (e - 1) - w.
+    const auto at_bound = [](const char *at) noexcept {
+        std::array<std::uint64_t, 2> words{};
+        std::memcpy(words.data(), at, sizeof words);
+        return ((0x0B * kEachByte - 1 - words[0]) | words[0]) &
+               ((0x0B * kEachByte - 1 - words[1]) | words[1]);
+    };
+    // The first and last 16 characters, and any between.
+    std::uint64_t clear = at_bound(from) & at_bound(to - kWordsCheckChars);
+    for (from += kWordsCheckChars; from < to - kWordsCheckChars; from += kWordsCheckChars) {
+        clear &= at_bound(from);
+        // A word in a general register at every step rules out the vector
+        // form, which costs more to set up than a few words take.
+        asm("" : "+r"(clear));
+    }
+    return (~clear & kHigh) == 0;
+}
+
 // Every pair of characters' byte, indexed by the two characters exactly as
 // they lie in memory (defined in steps_words.cpp).
 inline constexpr std::size_t kPairValuesSize = std::size_t{256} * 256;

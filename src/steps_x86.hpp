@@ -106,6 +106,28 @@ inline std::uint64_t MarkStopsSse2(const char *text)
     return MarkStopsSse2(MakeSse2Kit(), text);
 }
 
+// Whether [from, to), 32 characters or more, holds no line feed and no NUL,
+// from its least character, since both are below 0x0B; other characters
+// below 0x0B say no too, and the walk then finds the stop from the marks.
+inline constexpr std::size_t kSse2CheckChars = 32;
+
+// The least of each byte of the 16 characters from at and of the 16 after them.
+inline __m128i LeastOf32Sse2(const char *at)
+{
+    return _mm_min_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(at)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 16)));
+}
+
+inline bool NoStopsInSse2(const Sse2Kit &kit, const char *from, const char *to)
+{
+    // The first and last 32 characters, and any between.
+    __m128i least = _mm_min_epu8(LeastOf32Sse2(from), LeastOf32Sse2(to - kSse2CheckChars));
+    for (from += kSse2CheckChars; from < to - kSse2CheckChars; from += kSse2CheckChars) {
+        least = _mm_min_epu8(least, LeastOf32Sse2(from));
+    }
+    // Less '\n', saturating, is 0 only where a character is no more than '\n'.
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(least, kit.line_feed), kit.zero)) == 0;
+}
 #endif
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -144,6 +166,7 @@ struct Avx2Kit {
     __m256i stop_of;
     __m256i low_nibble;   // 0x0F
     __m256i pair_weights; // 16 for a pair's first digit, 1 for its second
+    __m256i stop_bound;   // 0x0B, more than a line feed or a NUL
 };
 
 HEXFOLD_AVX2 inline __m256i Avx2Lookup(const ByteLookup &lookup)
@@ -158,15 +181,15 @@ HEXFOLD_AVX2 inline __m256i LoadAvx2(const char *at)
 
 HEXFOLD_AVX2 inline Avx2Kit MakeAvx2Kit()
 {
-    return {Avx2Lookup(kHighClass), Avx2Lookup(kLowClass),  Avx2Lookup(kDigitValueOf),
-            Avx2Lookup(kStopOf),    _mm256_set1_epi8(0x0F), _mm256_set1_epi16(0x0110)};
+    return {Avx2Lookup(kHighClass), Avx2Lookup(kLowClass),     Avx2Lookup(kDigitValueOf), Avx2Lookup(kStopOf),
+            _mm256_set1_epi8(0x0F), _mm256_set1_epi16(0x0110), _mm256_set1_epi8(0x0B)};
 }
 
 HEXFOLD_AVX2 inline void HoldKit(Avx2Kit &kit)
 {
     asm(""
         : "+x"(kit.high_class), "+x"(kit.low_class), "+x"(kit.digit_value_of), "+x"(kit.stop_of),
-          "+x"(kit.low_nibble), "+x"(kit.pair_weights));
+          "+x"(kit.low_nibble), "+x"(kit.pair_weights), "+x"(kit.stop_bound));
 }
 
 // Each digit's value, anything else 0 (kHighClass says why).
@@ -224,6 +247,19 @@ HEXFOLD_AVX2 inline std::uint64_t MarkStopsAvx2(const char *text)
     return MarkStopsAvx2(MakeAvx2Kit(), text);
 }
 
+// As NoStopsInSse2, 32 characters at a time: 0x0B less the least
+// character, saturating, is 0 only where that is 0x0B or more.
+inline constexpr std::size_t kAvx2CheckChars = 32;
+
+HEXFOLD_AVX2 inline bool NoStopsInAvx2(const Avx2Kit &kit, const char *from, const char *to)
+{
+    __m256i least = _mm256_min_epu8(LoadAvx2(from), LoadAvx2(to - kAvx2CheckChars));
+    for (from += kAvx2CheckChars; from < to - kAvx2CheckChars; from += kAvx2CheckChars) {
+        least = _mm256_min_epu8(least, LoadAvx2(from));
+    }
+    const __m256i short_of_bound = _mm256_subs_epu8(kit.stop_bound, least);
+    return _mm256_testz_si256(short_of_bound, short_of_bound) != 0;
+}
 // HEXFOLD_AVX2_EXCL_STOP
 
 // HEXFOLD_AVX512_EXCL_START
@@ -235,6 +271,7 @@ struct Avx512Kit {
     __m512i stop_of;
     __m512i low_nibble;
     __m512i pair_weights;
+    __m512i stop_bound;
 };
 
 // The masked forms here and below, every lane chosen: gcc 12 warns about the
@@ -248,14 +285,15 @@ HEXFOLD_AVX512 inline __m512i Avx512Lookup(const ByteLookup &lookup)
 HEXFOLD_AVX512 inline Avx512Kit MakeAvx512Kit()
 {
     return {Avx512Lookup(kHighClass), Avx512Lookup(kLowClass), Avx512Lookup(kDigitValueOf),
-            Avx512Lookup(kStopOf),    _mm512_set1_epi8(0x0F),  _mm512_set1_epi16(0x0110)};
+            Avx512Lookup(kStopOf),    _mm512_set1_epi8(0x0F),  _mm512_set1_epi16(0x0110),
+            _mm512_set1_epi8(0x0B)};
 }
 
 HEXFOLD_AVX512 inline void HoldKit(Avx512Kit &kit)
 {
     asm(""
         : "+v"(kit.high_class), "+v"(kit.low_class), "+v"(kit.digit_value_of), "+v"(kit.stop_of),
-          "+v"(kit.low_nibble), "+v"(kit.pair_weights));
+          "+v"(kit.low_nibble), "+v"(kit.pair_weights), "+v"(kit.stop_bound));
 }
 
 HEXFOLD_AVX512 inline void DecodePairsAvx512(const Avx512Kit &kit, const char *pairs, std::uint8_t *bytes)
@@ -287,6 +325,21 @@ HEXFOLD_AVX512 inline std::uint64_t MarkStopsAvx512(const char *text)
     return MarkStopsAvx512(MakeAvx512Kit(), text);
 }
 
+// As NoStopsInSse2, 64 characters a step back from to, and a first step
+// loading only the 1 to 64 characters before those (the rest neither fault
+// nor count), so from 1 character, with a mask that only the length sets.
+inline constexpr std::size_t kAvx512CheckChars = 1;
+
+HEXFOLD_AVX512 inline bool NoStopsInAvx512(const Avx512Kit &kit, const char *from, const char *to)
+{
+    const __mmask64 lanes = ~std::uint64_t{0} >> (static_cast<std::uint64_t>(from - to) & 63U);
+    __mmask64 below =
+        _mm512_mask_cmplt_epu8_mask(lanes, _mm512_maskz_loadu_epi8(lanes, from), kit.stop_bound);
+    for (std::ptrdiff_t back = 64; back < to - from; back += 64) {
+        below |= _mm512_cmplt_epu8_mask(_mm512_loadu_si512(to - back), kit.stop_bound);
+    }
+    return below == 0;
+}
 // HEXFOLD_AVX512_EXCL_STOP
 #endif
 

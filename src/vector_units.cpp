@@ -5,6 +5,7 @@
 #include "steps_words.hpp"
 #include "steps_x86.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -39,7 +40,7 @@ constexpr std::size_t kLastStop = kMaxPieceSize - 1;
 // Marks the steps after word's, none past last_word, until one holds a stop
 // or none that the piece at start could reach; true when its stop is found.
 // Only such a piece can pass its 255 characters, the marks at hand beginning
-// at or before its start.
+// at or before its start (Units/VectorUnitTest.GuessedPiecesAgreeWithLineReads, 254 digits).
 template <typename Kit, std::uint64_t (*kMarkStops)(const Kit &, const char *)>
 [[gnu::always_inline]] inline bool MarkOnward(const Kit &kit, const char *start, const char *last_word,
                                               const char *&word, std::uint64_t &stops)
@@ -81,13 +82,16 @@ template <typename Kit, void (*kDecodeWide)(const Kit &, const char *, std::uint
     } while (pairs < stop);
 }
 
-// The same walk for every unit, with its kit held in registers and its two
-// steps: marking stops and decoding pieces (DecodePiece). Stops come from the
-// marks rather than from decoded characters, so that the next piece never
+// The same walk for every unit, with its kit held in registers and its
+// steps: marking stops, checking that a stretch of kCheckChars or more holds
+// none, and decoding pieces (DecodePiece). Stops come from the marks rather
+// than from decoded characters, and, after two pieces alike, from the guess
+// that the next is as long again, checked, so that the next piece never
 // waits for a load of this one and pieces overlap in the processor; the steps
 // come one by one, as gcc 12 takes no function pointer in a class-type
 // template argument.
 template <typename Kit, Kit (*kMakeKit)(), std::uint64_t (*kMarkStops)(const Kit &, const char *),
+          bool (*kNoStopsIn)(const Kit &, const char *, const char *), std::size_t kCheckChars,
           void (*kDecodeWide)(const Kit &, const char *, std::uint8_t *), std::size_t kWideChars,
           void (*kDecodePairs)(const Kit &, const char *, std::uint8_t *), std::size_t kChars>
 [[gnu::always_inline]] inline PlainRun WalkPlainPieces(const char *text, std::size_t available,
@@ -112,6 +116,7 @@ template <typename Kit, Kit (*kMakeKit)(), std::uint64_t (*kMarkStops)(const Kit
     const std::uint8_t *const last_out = bytes + room;
     const char *start = text;
     std::uint8_t *out = bytes;
+    std::size_t last_length = 0;
     while (out <= last_out && *start == ':') {
         if (stops == 0 && !MarkOnward<Kit, kMarkStops>(kit, start, last_word, word, stops)) {
             break;
@@ -122,9 +127,38 @@ template <typename Kit, Kit (*kMakeKit)(), std::uint64_t (*kMarkStops)(const Kit
             break;
         }
         DecodePiece<Kit, kDecodeWide, kWideChars, kDecodePairs, kChars>(kit, start, stop, out);
-        // The piece is stop - start + 1 characters long, its line feed included.
-        out += static_cast<std::size_t>(stop - start) / 2;
+        // The piece is length + 1 characters long, its line feed included.
+        const auto length = static_cast<std::size_t>(stop - start);
+        out += length / 2;
         start = stop + 1;
+        if (length != last_length || length <= kCheckChars) {
+            last_length = length;
+            continue;
+        }
+        // Guessed pieces while their line feeds lie in the text and no more
+        // than room bytes are written, each giving fewer bytes than half its
+        // characters (Units/VectorUnitTest.WalkStopsAtTheTextsEndAndTheRoom).
+        const std::ptrdiff_t reach =
+            std::min(end - 1 - start - static_cast<std::ptrdiff_t>(length), 2 * (last_out - out));
+        if (reach < 0) {
+            continue;
+        }
+        const char *const run_start = start;
+        for (const char *const last_guess = start + reach; start <= last_guess && *start == ':' &&
+                                                           start[length] == '\n' &&
+                                                           kNoStopsIn(kit, start + 1, start + length);) {
+            DecodePiece<Kit, kDecodeWide, kWideChars, kDecodePairs, kChars>(kit, start, start + length, out);
+            out += length / 2;
+            start += length + 1;
+        }
+        if (start != run_start) {
+            // Marks afresh for the piece that the guess missed.
+            if (start > last_word) {
+                break;
+            }
+            word = start;
+            stops = kMarkStops(kit, word);
+        }
     }
     return {static_cast<std::size_t>(start - text), static_cast<std::size_t>(out - bytes)};
 }
@@ -133,8 +167,9 @@ constexpr UnitSteps kWordsSteps{MarkStopsWords, DecodePairsWords, kWordsStepChar
 
 PlainRun WalkWords(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
-    return WalkPlainPieces<WordsKit, MakeWordsKit, MarkStopsWords, DecodePairsWords, kWordsStepChars,
-                           DecodePairsWords, kWordsStepChars>(text, available, bytes, room);
+    return WalkPlainPieces<WordsKit, MakeWordsKit, MarkStopsWords, NoStopsInWords, kWordsCheckChars,
+                           DecodePairsWords, kWordsStepChars, DecodePairsWords, kWordsStepChars>(
+        text, available, bytes, room);
 }
 
 #if defined(__SSE2__)
@@ -143,8 +178,9 @@ constexpr UnitSteps kSse2Steps{MarkStopsSse2, DecodePairsSse2, kSse2StepChars, M
 
 PlainRun WalkSse2(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
-    return WalkPlainPieces<Sse2Kit, MakeSse2Kit, MarkStopsSse2, DecodeWidePairsSse2, 32, DecodePairsSse2,
-                           kSse2StepChars>(text, available, bytes, room);
+    return WalkPlainPieces<Sse2Kit, MakeSse2Kit, MarkStopsSse2, NoStopsInSse2, kSse2CheckChars,
+                           DecodeWidePairsSse2, 32, DecodePairsSse2, kSse2StepChars>(text, available, bytes,
+                                                                                     room);
 }
 #endif
 
@@ -160,8 +196,8 @@ constexpr UnitSteps kAvx512Steps{MarkStopsAvx512, DecodePairsAvx512, kAvx512Step
 // HEXFOLD_AVX2_EXCL_START
 HEXFOLD_AVX2 PlainRun WalkAvx2(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
-    return WalkPlainPieces<Avx2Kit, MakeAvx2Kit, MarkStopsAvx2, DecodeWidePairsAvx2, 64, DecodeWidePairsAvx2,
-                           64>(text, available, bytes, room);
+    return WalkPlainPieces<Avx2Kit, MakeAvx2Kit, MarkStopsAvx2, NoStopsInAvx2, kAvx2CheckChars,
+                           DecodeWidePairsAvx2, 64, DecodeWidePairsAvx2, 64>(text, available, bytes, room);
 }
 // HEXFOLD_AVX2_EXCL_STOP
 
@@ -169,8 +205,9 @@ HEXFOLD_AVX2 PlainRun WalkAvx2(const char *text, std::size_t available, std::uin
 HEXFOLD_AVX512 PlainRun WalkAvx512(const char *text, std::size_t available, std::uint8_t *bytes,
                                    std::size_t room)
 {
-    return WalkPlainPieces<Avx512Kit, MakeAvx512Kit, MarkStopsAvx512, DecodePairsAvx512, kAvx512StepChars,
-                           DecodePairsAvx512, kAvx512StepChars>(text, available, bytes, room);
+    return WalkPlainPieces<Avx512Kit, MakeAvx512Kit, MarkStopsAvx512, NoStopsInAvx512, kAvx512CheckChars,
+                           DecodePairsAvx512, kAvx512StepChars, DecodePairsAvx512, kAvx512StepChars>(
+        text, available, bytes, room);
 }
 
 // AVX-512BW extends AVX-512F, and GLIBC_TUNABLES may mask either.
@@ -186,8 +223,8 @@ constexpr UnitSteps kNeonSteps{MarkStopsNeon, DecodePairsNeon, 32, MarkNonDigits
 
 PlainRun WalkNeon(const char *text, std::size_t available, std::uint8_t *bytes, std::size_t room)
 {
-    return WalkPlainPieces<NeonKit, MakeNeonKit, MarkStopsNeon, DecodeWidePairsNeon, 64, DecodeWidePairsNeon,
-                           64>(text, available, bytes, room);
+    return WalkPlainPieces<NeonKit, MakeNeonKit, MarkStopsNeon, NoStopsInNeon, kNeonCheckChars,
+                           DecodeWidePairsNeon, 64, DecodeWidePairsNeon, 64>(text, available, bytes, room);
 }
 #endif
 

@@ -277,6 +277,38 @@ TEST_P(VectorUnitTest, TheLimitIsExact)
     }
 }
 
+// Lines of one length, which the walk takes by guessing where the next line
+// feed stands (254 digits are too many for a piece), one of them changed at
+// every place, colon and line feed included, to a stop, a character just
+// below or above the guess's bound, or one from 0x80 up: against line reads
+// wherever the blocks end, sometimes with the header limit inside the lines.
+TEST_P(VectorUnitTest, GuessedPiecesAgreeWithLineReads)
+{
+    for (const std::size_t digits : {2U, 9U, 16U, 17U, 33U, 42U, 64U, 65U, 129U, 200U, 253U, 254U}) {
+        std::string line = ":";
+        for (std::size_t k = 0; k < digits; ++k) {
+            line += "0123456789abcdefABCDEF"[k % 22];
+        }
+        line += '\n';
+        for (std::size_t place = 0; place < line.size(); ++place) {
+            for (const char odd : {'\n', '\0', '\x09', '\x0B', '\x8A'}) {
+                std::string source;
+                for (int k = 0; k < 40; ++k) {
+                    source += line;
+                }
+                source[17 * line.size() + place] = odd;
+                // Not at the colon, which the walk must see turn into another character.
+                const std::uint32_t limit =
+                    place % 4 == 1 ? static_cast<std::uint32_t>(place * digits / 2 + 7) : 0xFFFFFFFF;
+                const std::size_t source_block = 600 + (place * 131 + digits * 17) % 3500;
+                ASSERT_EQ(ConvertWithCore(source, source_block, 256 + place % 300, limit, unit_),
+                          ConvertWithLineReads(source, limit))
+                    << digits << " digits, character " << int{odd} << " at " << place;
+            }
+        }
+    }
+}
+
 // The walk on its own, with line feeds past the text's end: it takes whole
 // pieces, none whose line feed lies past available, none that starts with
 // more than room bytes written, and it stops short of neither limit by more
