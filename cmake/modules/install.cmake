@@ -1,11 +1,25 @@
 # Install rules: the tools, their man pages and changelog, and the CMake package.
 include(GNUInstallDirs)
 install(TARGETS hexfold hexfold-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# Debian installs man pages compressed; -n keeps the archive free of a timestamp.
+# The man pages carry hexfold's version and the date of the changelog's
+# newest entry, and are installed compressed as Debian wants them; -n keeps
+# the archive free of a timestamp.
+file(STRINGS packaging/changelog changelog_trailer REGEX "^ -- " LIMIT_COUNT 1)
+if(NOT changelog_trailer MATCHES ", ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+    message(FATAL_ERROR "packaging/changelog's newest entry ends without a date: ${changelog_trailer}")
+endif()
+set(day ${CMAKE_MATCH_1})
+set(year ${CMAKE_MATCH_3})
+set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+list(FIND months ${CMAKE_MATCH_2} month)
+math(EXPR month "101 + ${month}")
+string(SUBSTRING ${month} 1 2 month)
+set(hexfold_date ${year}-${month}-${day})
 foreach(page hexfold hexfold-check)
+    configure_file(docs/${page}.1.in ${page}.1 @ONLY)
     add_custom_command(OUTPUT ${page}.1.gz
-        COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/docs/${page}.1 > ${page}.1.gz
-        DEPENDS docs/${page}.1
+        COMMAND gzip -9nc ${CMAKE_CURRENT_BINARY_DIR}/${page}.1 > ${page}.1.gz
+        DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${page}.1
         VERBATIM)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
