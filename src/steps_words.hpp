@@ -1,6 +1,8 @@
 // The word unit's steps, for every processor: stops marked eight characters
 // to a 64-bit word whose bytes' sums never carry into a neighbour, and pairs
-// decoded through a table built from ConvertHexDigitToNum.
+// decoded through a table built from ConvertHexDigitToNum. Its constants are
+// immediates, and its kit holds nothing: held in registers, they would
+// crowd out the walk's own values.
 #ifndef HEXFOLD_STEPS_WORDS_HPP
 #define HEXFOLD_STEPS_WORDS_HPP
 
@@ -16,6 +18,15 @@ static_assert(std::endian::native == std::endian::little || std::endian::native 
 inline constexpr std::uint64_t kEachByte = 0x0101010101010101;
 inline constexpr std::uint64_t kLow7 = 0x7F * kEachByte;
 inline constexpr std::uint64_t kHigh = 0x80 * kEachByte;
+
+struct WordsKit {};
+
+inline WordsKit MakeWordsKit()
+{
+    return {};
+}
+
+inline void HoldKit(WordsKit & /*kit*/) {}
 
 // Eight characters with character i in bits 8i to 8i + 7, on any byte order.
 inline std::uint64_t LoadCharWord(const char *text)
@@ -43,13 +54,46 @@ inline std::uint64_t GoOnBitsOfWord(std::uint64_t word)
 }
 
 // One bit for each of the 64 characters from text: set for a line feed or a NUL.
-inline std::uint64_t MarkStopsWords(const char *text)
+inline std::uint64_t MarkStopsWords(const WordsKit & /*kit*/, const char *text)
 {
     std::uint64_t go_on = 0;
     for (unsigned at = 0; at < 64; at += 8) {
         go_on |= GoOnBitsOfWord(LoadCharWord(text + at)) << at;
     }
     return ~go_on;
+}
+
+inline std::uint64_t MarkStopsWords(const char *text)
+{
+    return MarkStopsWords(MakeWordsKit(), text);
+}
+
+// Whether [from, to), 16 characters or more, holds no line feed and no
+// NUL, both below 0x0B: a word has a byte below 0x0B exactly when word -
+// 0x0B0B... sets bit 7 of a byte whose own bit 7 is clear (the lowest such
+// byte borrows nothing), on either byte order. Other characters below 0x0B
+// say no too, and the walk then finds the stop from the marks.
+inline constexpr std::size_t kWordsCheckChars = 16;
+
+inline bool NoStopsInWords(const WordsKit & /*kit*/, const char *from, const char *to)
+{
+    // Bit 7 of each byte clear where one of two words sets it as above:
+    // ~(w - e) is (e - 1) - w.
+    const auto at_bound = [](const char *at) noexcept {
+        std::array<std::uint64_t, 2> words{};
+        std::memcpy(words.data(), at, sizeof words);
+        return ((0x0B * kEachByte - 1 - words[0]) | words[0]) &
+               ((0x0B * kEachByte - 1 - words[1]) | words[1]);
+    };
+    // The first and last 16 characters, and any between.
+    std::uint64_t clear = at_bound(from) & at_bound(to - kWordsCheckChars);
+    for (from += kWordsCheckChars; from < to - kWordsCheckChars; from += kWordsCheckChars) {
+        clear &= at_bound(from);
+        // A word in a general register at every step rules out the vector
+        // form, which costs more to set up than a few words take.
+        asm("" : "+r"(clear));
+    }
+    return (~clear & kHigh) == 0;
 }
 
 // Every pair of characters' byte, indexed by the two characters exactly as
@@ -67,11 +111,16 @@ inline std::uint8_t PairValue(const char *pair)
 // 8 pairs, 16 characters, into 8 bytes, one table load a pair: fewer
 // instructions than decoding digits in words, and the lines that digits
 // touch stay in the cache.
-inline void DecodePairsWords(const char *pairs, std::uint8_t *bytes)
+inline void DecodePairsWords(const WordsKit & /*kit*/, const char *pairs, std::uint8_t *bytes)
 {
     for (std::size_t k = 0; k < 8; ++k) {
         bytes[k] = PairValue(pairs + 2 * k);
     }
+}
+
+inline void DecodePairsWords(const char *pairs, std::uint8_t *bytes)
+{
+    DecodePairsWords(MakeWordsKit(), pairs, bytes);
 }
 
 inline constexpr std::size_t kWordsStepChars = 16;

@@ -71,10 +71,12 @@ VectorUnit ChooseVectorUnit(const char *requested);
 // A run may write up to this many bytes past its own.
 inline constexpr std::size_t kPlainRunSpill = 32;
 
-// Takes the plain pieces at the start of text while more than kMaxPieceSize
-// characters are left and no more than room bytes are written, and leaves the
-// first other piece to the general path; text is readable kBlockPadding
-// characters past available, and unit one that VectorUnitUsable accepts.
+// Takes the plain pieces at the start of text whose line feeds lie within
+// available characters, while no more than room bytes are written, and leaves
+// the first other piece, and at most kMaxPieceSize + 64 characters at the end,
+// to the general path (Units/VectorUnitTest.WalkStopsAtTheTextsEndAndTheRoom);
+// text is readable kBlockPadding characters past available, and unit one that
+// VectorUnitUsable accepts.
 PlainRun DecodePlainPieces(VectorUnit unit, const char *text, std::size_t available, std::uint8_t *bytes,
                            std::size_t room);
 

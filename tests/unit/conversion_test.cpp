@@ -277,6 +277,83 @@ TEST_P(VectorUnitTest, TheLimitIsExact)
     }
 }
 
+// Lines of one length, which the walk takes by guessing where the next line
+// feed stands (254 digits are too many for a piece), one of them changed at
+// every place, colon and line feed included, to a stop, a character just
+// below or above the guess's bound, or one from 0x80 up: against line reads
+// wherever the blocks end, sometimes with the header limit inside the lines.
+TEST_P(VectorUnitTest, GuessedPiecesAgreeWithLineReads)
+{
+    for (const std::size_t digits : {2U, 9U, 16U, 17U, 33U, 42U, 64U, 65U, 129U, 200U, 253U, 254U}) {
+        std::string line = ":";
+        for (std::size_t k = 0; k < digits; ++k) {
+            line += "0123456789abcdefABCDEF"[k % 22];
+        }
+        line += '\n';
+        for (std::size_t place = 0; place < line.size(); ++place) {
+            for (const char odd : {'\n', '\0', '\x09', '\x0B', '\x8A'}) {
+                std::string source;
+                for (int k = 0; k < 40; ++k) {
+                    source += line;
+                }
+                source[17 * line.size() + place] = odd;
+                // Not at the colon, which the walk must see turn into another character.
+                const std::uint32_t limit =
+                    place % 4 == 1 ? static_cast<std::uint32_t>(place * digits / 2 + 7) : 0xFFFFFFFF;
+                const std::size_t source_block = 600 + (place * 131 + digits * 17) % 3500;
+                ASSERT_EQ(ConvertWithCore(source, source_block, 256 + place % 300, limit, unit_),
+                          ConvertWithLineReads(source, limit))
+                    << digits << " digits, character " << int{odd} << " at " << place;
+            }
+        }
+    }
+}
+
+// The walk on its own, with line feeds past the text's end: it takes whole
+// pieces, none whose line feed lies past available, none that starts with
+// more than room bytes written, and it stops short of neither limit by more
+// than a piece and a mark step. Rows: a line, and every how many lines a
+// shorter one stands in for it (0 for never).
+TEST_P(VectorUnitTest, WalkStopsAtTheTextsEndAndTheRoom)
+{
+    const auto line = [](std::size_t digits, const char *end) {
+        std::string text = ":";
+        for (std::size_t k = 0; k < digits; ++k) {
+            text += "0123456789abcdefABCDEF"[k % 22];
+        }
+        return text.append(end);
+    };
+    const struct {
+        std::string line;
+        std::size_t short_every;
+    } rows[] = {{line(42, "\n"), 0},
+                {line(42, "\n"), 7},
+                {line(41, "\r\n"), 5},
+                {line(9, "\n"), 0},
+                {line(253, "\n"), 3}};
+    for (const auto &row : rows) {
+        std::string text;
+        for (std::size_t k = 1; text.size() < 3000; ++k) {
+            text += row.short_every != 0 && k % row.short_every == 0 ? ":0A1B\n" : row.line;
+        }
+        for (std::size_t available = 300; available < 1000; ++available) {
+            for (const std::size_t room : {std::size_t{2}, std::size_t{100}, std::size_t{1000}}) {
+                std::array<std::uint8_t, 2048> bytes{};
+                const PlainRun run = DecodePlainPieces(unit_, text.data(), available, bytes.data(), room);
+                ASSERT_LE(run.chars, available) << available;
+                ASSERT_EQ(text[run.chars - 1], '\n') << available;
+                const std::string taken = text.substr(0, run.chars);
+                ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(run.bytes)),
+                          ConvertWithLineReads(taken, 0xFFFFFFFF).payload);
+                const std::size_t last_start = taken.rfind('\n', run.chars - 2) + 1;
+                EXPECT_LE(run.bytes - (run.chars - last_start - 1) / 2, room) << available << ", " << room;
+                EXPECT_TRUE(run.bytes > room || run.chars + kMaxPieceSize + 64 >= available)
+                    << available << ", " << room;
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Units, VectorUnitTest, testing::ValuesIn(VectorUnitNames()),
                          [](const testing::TestParamInfo<std::string> &param) { return param.param; });
 
