@@ -200,7 +200,7 @@ std::vector<CliCase> CliCases()
          kError + "'@' is a directory\n"},
         // Options.
         {"Help", {"--help"}, 0, {"usage: hexfold-check [OPTION]... FIRMWARE_FILENAME...\n"}, "", {}},
-        {"Version", {"@/a.hex", "--version"}, 0, {"hexfold-check 1.1.0\n"}},
+        {"Version", {"@/a.hex", "--version"}, 0, {"hexfold-check " HEXFOLD_VERSION "\n"}},
         {"HelpToClosedStdout", {"--help"}, 2, {}, "", {}, "", Prep::kCloseStdout},
         {"NoFile", {"--werror"}, 2, {}, kError + "no firmware file named; see --help\n"},
         {"UnknownOption", {"-x", "@/a.hex"}, 2, {}, kError + "unknown option '-x'; see --help\n"},
