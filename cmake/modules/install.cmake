@@ -4,6 +4,8 @@ install(TARGETS hexfold hexfold-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR
 # The man pages carry hexfold's version and the date of the changelog's
 # newest entry, and are installed compressed as Debian wants them; -n keeps
 # the archive free of a timestamp.
+# Read at configure time, so a changed changelog configures again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
 file(STRINGS packaging/changelog changelog_trailer REGEX "^ -- " LIMIT_COUNT 1)
 if(NOT changelog_trailer MATCHES ", ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
     message(FATAL_ERROR "packaging/changelog's newest entry ends without a date: ${changelog_trailer}")
@@ -33,7 +35,7 @@ if(NOT changelog_head MATCHES "^hexfold \\(${hexfold_version}\\) ")
 endif()
 add_custom_command(OUTPUT changelog.gz
     COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog > changelog.gz
-    DEPENDS packaging/changelog
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog
     VERBATIM)
 add_custom_target(changelog ALL DEPENDS changelog.gz)
 install(FILES packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
